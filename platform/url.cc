@@ -1,0 +1,121 @@
+#include "platform/url.h"
+
+#include <glib.h>
+
+#include <memory>
+
+namespace platform {
+namespace {
+
+struct GFreeDeleter {
+  void operator()(void* p) const { g_free(p); }
+};
+using GString_ptr = std::unique_ptr<char, GFreeDeleter>;
+
+// What may stand unescaped in a file path besides letters, digits and -._~
+constexpr const char* kPathCharactersAllowed = "!$&'()*+,;=:@/";
+
+bool IsHexDigit(char c) { return g_ascii_isxdigit(c); }
+
+// The characters a URL text may hold at all; anything else (blanks, controls,
+// quotes, braces, non-ASCII) makes the text no URL.
+bool HasOnlyURLCharacters(std::string_view text) {
+  int fragments = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c <= 0x20 || c >= 0x7f) return false;
+    switch (c) {
+      case '"': case '<': case '>': case '\\': case '^': case '`':
+      case '{': case '|': case '}':
+        return false;
+      case '#':
+        if (++fragments > 1) return false;
+        break;
+      case '%':
+        if (i + 2 >= text.size() || !IsHexDigit(text[i + 1]) || !IsHexDigit(text[i + 2])) return false;
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+struct Parts {
+  std::string scheme;
+  std::string path;  // still escaped
+};
+
+std::optional<Parts> Split(const std::string& text) {
+  char* scheme = nullptr;
+  char* path = nullptr;
+  if (!g_uri_split(text.c_str(), G_URI_FLAGS_ENCODED, &scheme, nullptr, nullptr, nullptr, &path, nullptr,
+                   nullptr, nullptr)) {
+    return std::nullopt;
+  }
+  GString_ptr owned_scheme(scheme), owned_path(path);
+  Parts parts;
+  if (scheme) parts.scheme = scheme;
+  if (path) parts.path = path;
+  return parts;
+}
+
+}  // namespace
+
+std::string EscapeURLPath(std::string_view path) {
+  const std::string copy(path);
+  GString_ptr escaped(g_uri_escape_string(copy.c_str(), kPathCharactersAllowed, FALSE));
+  return escaped ? std::string(escaped.get()) : std::string();
+}
+
+URL URL::fileURLWithPath(std::string_view path, bool isDirectory) {
+  std::string absolute(path);
+  if (absolute.empty() || absolute.front() != '/') {
+    GString_ptr cwd(g_get_current_dir());
+    std::string base = cwd ? cwd.get() : "/";
+    if (base.back() != '/') base += '/';
+    absolute = base + absolute;
+  }
+  if (isDirectory && absolute.back() != '/') absolute += '/';
+  return URL("file://" + EscapeURLPath(absolute));
+}
+
+std::optional<URL> URL::URLWithString(std::string_view text) {
+  if (text.empty() || !HasOnlyURLCharacters(text)) return std::nullopt;
+  std::string owned(text);
+  if (!Split(owned)) return std::nullopt;
+  return URL(std::move(owned));
+}
+
+std::string URL::scheme() const {
+  auto parts = Split(text_);
+  return parts ? parts->scheme : std::string();
+}
+
+std::string URL::path() const {
+  auto parts = Split(text_);
+  if (!parts) return std::string();
+  std::string decoded = parts->path;
+  if (GString_ptr unescaped{g_uri_unescape_string(parts->path.c_str(), nullptr)}) decoded = unescaped.get();
+  while (decoded.size() > 1 && decoded.back() == '/') decoded.pop_back();
+  return decoded;
+}
+
+std::string URL::lastPathComponent() const {
+  const std::string p = path();
+  if (p.empty() || p == "/") return p;
+  const auto slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+URL URL::appendingPathComponent(std::string_view component) const {
+  // Query and fragment, if any, stay after the new path.
+  const auto scheme_end = text_.find(':');
+  auto rest_at = text_.find_first_of("?#", scheme_end == std::string::npos ? 0 : scheme_end);
+  if (rest_at == std::string::npos) rest_at = text_.size();
+  std::string base = text_.substr(0, rest_at);
+  if (base.empty() || base.back() != '/') base += '/';
+  return URL(base + EscapeURLPath(component) + text_.substr(rest_at));
+}
+
+}  // namespace platform
