@@ -102,10 +102,16 @@ std::string URL::path() const {
 }
 
 std::string URL::lastPathComponent() const {
-  const std::string p = path();
-  if (p.empty() || p == "/") return p;
-  const auto slash = p.rfind('/');
-  return slash == std::string::npos ? p : p.substr(slash + 1);
+  // Split before decoding, so an escaped "/" (%2F) stays inside the name.
+  auto parts = Split(text_);
+  if (!parts) return std::string();
+  std::string escaped = parts->path;
+  while (escaped.size() > 1 && escaped.back() == '/') escaped.pop_back();
+  if (escaped.empty() || escaped == "/") return escaped;
+  const auto slash = escaped.rfind('/');
+  const std::string last = slash == std::string::npos ? escaped : escaped.substr(slash + 1);
+  GString_ptr unescaped{g_uri_unescape_string(last.c_str(), nullptr)};
+  return unescaped ? std::string(unescaped.get()) : last;
 }
 
 URL URL::appendingPathComponent(std::string_view component) const {
@@ -116,6 +122,17 @@ URL URL::appendingPathComponent(std::string_view component) const {
   std::string base = text_.substr(0, rest_at);
   if (base.empty() || base.back() != '/') base += '/';
   return URL(base + EscapeURLPath(component) + text_.substr(rest_at));
+}
+
+URL URL::deletingLastPathComponent() const {
+  const auto scheme_end = text_.find(':');
+  auto rest_at = text_.find_first_of("?#", scheme_end == std::string::npos ? 0 : scheme_end);
+  if (rest_at == std::string::npos) rest_at = text_.size();
+  std::string base = text_.substr(0, rest_at);
+  while (base.size() > 1 && base.back() == '/' && base[base.size() - 2] != '/') base.pop_back();
+  const auto slash = base.rfind('/');
+  if (slash == std::string::npos || (slash > 0 && base[slash - 1] == '/')) return *this;
+  return URL(base.substr(0, slash + 1) + text_.substr(rest_at));
 }
 
 }  // namespace platform

@@ -38,6 +38,9 @@ class URL {
   // This URL with one more path component, escaped as in fileURLWithPath.
   URL appendingPathComponent(std::string_view component) const;
 
+  // This URL without its last path component, ending in "/".
+  URL deletingLastPathComponent() const;
+
   bool operator==(const URL& other) const { return text_ == other.text_; }
 
  private:

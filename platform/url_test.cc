@@ -23,6 +23,10 @@ TEST(URLTest, DirectoriesAndAppendingComponents) {
   EXPECT_EQ(dir.appendingPathComponent("a b.txt").absoluteString(), "file:///data/group.x/a%20b.txt");
   EXPECT_EQ(URL::fileURLWithPath("/data").appendingPathComponent("x").path(), "/data/x");
   EXPECT_EQ(URL::fileURLWithPath("/").lastPathComponent(), "/");
+  EXPECT_EQ(dir.appendingPathComponent("a b.txt").deletingLastPathComponent().absoluteString(),
+            "file:///data/group.x/");
+  EXPECT_EQ(dir.deletingLastPathComponent().absoluteString(), "file:///data/");
+  EXPECT_EQ(URL::fileURLWithPath("/").deletingLastPathComponent().absoluteString(), "file:///");
 }
 
 TEST(URLTest, KeepsDotSegmentsAndDecodesOnlyForNames) {
@@ -31,6 +35,7 @@ TEST(URLTest, KeepsDotSegmentsAndDecodesOnlyForNames) {
   EXPECT_EQ(url->absoluteString(), "file:///c/%2E%2E");
   EXPECT_EQ(url->lastPathComponent(), "..");
   EXPECT_EQ(URL::URLWithString("file:///c/./x/..")->absoluteString(), "file:///c/./x/..");
+  EXPECT_EQ(URL::URLWithString("file:///c/a%2Fb")->lastPathComponent(), "a/b");
 }
 
 TEST(URLTest, URLWithStringRejectsWhatIsNoURL) {

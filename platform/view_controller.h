@@ -50,12 +50,14 @@ class SLComposeServiceViewController : public UIResponder {
   UIResponder* nextResponder() const override { return nextResponder_; }
   void setNextResponder(UIResponder* next) { nextResponder_ = next; }
 
-  void setAlertPresenter(std::shared_ptr<AlertPresenter> presenter) { presenter_ = std::move(presenter); }
+  // Held weakly: a presented alert's action may hold this controller, and the
+  // presenter keeps its alerts.
+  void setAlertPresenter(const std::shared_ptr<AlertPresenter>& presenter) { presenter_ = presenter; }
 
   // Shows `alert` over this controller. `completion` runs once it is shown.
   void presentViewController(std::shared_ptr<UIAlertController> alert, bool animated,
                              const std::function<void()>& completion) {
-    if (presenter_) presenter_->presentAlert(std::move(alert), animated);
+    if (auto presenter = presenter_.lock()) presenter->presentAlert(std::move(alert), animated);
     if (completion) completion();
   }
 
@@ -78,7 +80,7 @@ class SLComposeServiceViewController : public UIResponder {
   std::optional<std::string> nibName_;
   std::optional<NSBundle> bundle_;
   std::shared_ptr<NSExtensionContext> extensionContext_;
-  std::shared_ptr<AlertPresenter> presenter_;
+  std::weak_ptr<AlertPresenter> presenter_;
   UIResponder* nextResponder_ = nullptr;
   std::atomic<bool> dismissed_{false};
 };

@@ -1,0 +1,65 @@
+// How a share ends: the payload stored for the host application and the host
+// opened through its URL scheme, or the error alert.
+#include "platform/alert.h"
+#include "platform/responder.h"
+#include "share/share_view_controller.h"
+
+namespace halvernsignet_mobile_Share {
+
+void ShareViewController::storePayload(const ItemRef& extensionItem, std::int64_t index, PayloadKind payload,
+                                       RedirectType redirect) {
+  // Only the completion of the attachment at the last position hands over.
+  const auto& attachments = extensionItem->attachments();
+  const std::int64_t count = attachments ? static_cast<std::int64_t>(attachments->size()) : 0;
+  if (index != count - 1) return;
+
+  if (auto defaults = services_.userDefaults->initWithSuiteName(appGroupIdentifier())) {
+    if (payload == PayloadKind::textList) {
+      defaults->setObject(sharedText(), sharedKey);
+    } else {
+      auto bytes = encodeMediaList(sharedMedia());
+      if (!bytes) {
+        // A list that cannot be written as JSON is never stored in part; the
+        // request still ends, with the error alert.
+        failAndDismiss();
+        return;
+      }
+      // The copies and thumbnails the list names reach the disk before the
+      // suite that names them.
+      services_.fileManager->synchronizeWrittenItems();
+      defaults->setObject(std::move(*bytes), sharedKey);
+    }
+    defaults->synchronize();
+  }
+  openHostApp(redirect);
+}
+
+void ShareViewController::openHostApp(RedirectType redirect) {
+  const std::string text = shareProtocol + "://dataUrl=" + sharedKey + "#" + std::string(TextForm(redirect));
+  const std::optional<platform::URL> url = platform::URL::URLWithString(text);
+
+  // Every responder of the chain that opens URLs is sent the URL, nearest first.
+  for (platform::UIResponder* responder = this; responder != nullptr; responder = responder->nextResponder()) {
+    if (responder->respondsToSelector(platform::kOpenURLSelector)) {
+      responder->performSelector(platform::kOpenURLSelector, url);
+    }
+  }
+  if (auto* context = extensionContext()) context->completeRequestReturningItems({});
+}
+
+void ShareViewController::failAndDismiss() {
+  services_.standardOutput->writeLine("[ERROR] Error loading data!");
+
+  auto alert = platform::UIAlertController::alertControllerWithTitle("Error", "Error loading data",
+                                                                     platform::UIAlertControllerStyle::alert);
+  auto self = shared_from_this();
+  alert->addAction(platform::UIAlertAction::actionWithTitle(
+      "Error", platform::UIAlertActionStyle::cancel,
+      [self](const platform::UIAlertAction&) { self->dismissViewControllerAnimated(true, nullptr); }));
+  presentViewController(alert, true, nullptr);
+
+  // The request ends at once, without waiting for the person to pick the action.
+  if (auto* context = extensionContext()) context->completeRequestReturningItems({});
+}
+
+}  // namespace halvernsignet_mobile_Share

@@ -1,0 +1,109 @@
+#include "share/share_view_controller.h"
+
+#include "platform/type_identifiers.h"
+
+#ifndef HOST_APP_BUNDLE_IDENTIFIER
+#define HOST_APP_BUNDLE_IDENTIFIER "com.halvernsignet.mobile"
+#endif
+
+namespace halvernsignet_mobile_Share {
+
+ShareViewController::ShareViewController(PlatformServices services)
+    : hostAppBundleIdentifier(HOST_APP_BUNDLE_IDENTIFIER),
+      shareProtocol("halvernsignet"),
+      sharedKey("ShareKey"),
+      imageContentType(platform::kUTTypeImage),
+      videoContentType(platform::kUTTypeMovie),
+      textContentType(platform::kUTTypeText),
+      urlContentType(platform::kUTTypeURL),
+      fileURLType(platform::kUTTypeFileURL),
+      services_(std::move(services)) {}
+
+std::shared_ptr<ShareViewController> ShareViewController::initWithNibName(
+    const std::optional<std::string>& nibName, const std::optional<platform::NSBundle>& bundle,
+    PlatformServices services) {
+  std::shared_ptr<ShareViewController> controller(new ShareViewController(std::move(services)));
+  controller->SLComposeServiceViewController::initWithNibName(nibName, bundle);
+  return controller;
+}
+
+std::shared_ptr<ShareViewController> ShareViewController::initWithCoder(const platform::NSCoder& coder,
+                                                                        PlatformServices services) {
+  std::shared_ptr<ShareViewController> controller(new ShareViewController(std::move(services)));
+  if (!controller->SLComposeServiceViewController::initWithCoder(coder)) return nullptr;
+  return controller;
+}
+
+std::vector<std::shared_ptr<SharedMediaFile>> ShareViewController::sharedMedia() const {
+  std::lock_guard lock(listsMutex_);
+  return sharedMedia_;
+}
+
+std::vector<std::string> ShareViewController::sharedText() const {
+  std::lock_guard lock(listsMutex_);
+  return sharedText_;
+}
+
+void ShareViewController::appendText(std::string text) {
+  std::lock_guard lock(listsMutex_);
+  sharedText_.push_back(std::move(text));
+}
+
+void ShareViewController::appendMedia(std::shared_ptr<SharedMediaFile> record) {
+  std::lock_guard lock(listsMutex_);
+  sharedMedia_.push_back(std::move(record));
+}
+
+std::string ShareViewController::appGroupIdentifier() const { return "group." + hostAppBundleIdentifier; }
+
+bool ShareViewController::isContentValid() { return true; }
+
+void ShareViewController::viewDidLoad() { SLComposeServiceViewController::viewDidLoad(); }
+
+void ShareViewController::didSelectPost() { services_.standardOutput->writeLine("didSelectPost"); }
+
+std::vector<platform::SLComposeSheetConfigurationItem> ShareViewController::configurationItems() {
+  return {};
+}
+
+void ShareViewController::viewDidAppear(bool animated) {
+  SLComposeServiceViewController::viewDidAppear(animated);
+
+  // Only the first input item is shared; without one (or without an
+  // attachment list) there is nothing to load and nothing to hand over.
+  platform::NSExtensionContext* context = extensionContext();
+  if (context == nullptr || context->inputItems().empty()) return;
+  const ItemRef item = std::dynamic_pointer_cast<platform::NSExtensionItem>(context->inputItems().front());
+  if (!item || !item->attachments()) return;
+
+  using Completion = void (*)(LoadedItem, LoadError, const WeakRef&, std::int64_t, const ItemRef&);
+  struct Kind {
+    const std::string& type;
+    Completion completion;
+  };
+  // Tested in this order; the first kind an attachment offers wins.
+  const Kind kinds[] = {
+      {imageContentType, &ShareViewController::onImageItem}, {textContentType, &ShareViewController::onTextItem},
+      {fileURLType, &ShareViewController::onFileItem},       {urlContentType, &ShareViewController::onLinkItem},
+      {videoContentType, &ShareViewController::onVideoItem},
+  };
+
+  const WeakRef weakSelf = weak_from_this();
+  const auto& attachments = *item->attachments();
+  for (std::size_t position = 0; position < attachments.size(); ++position) {
+    const auto& provider = attachments[position];
+    if (!provider) continue;
+    const auto index = static_cast<std::int64_t>(position);
+    for (const Kind& kind : kinds) {
+      if (!provider->hasItemConformingToTypeIdentifier(kind.type)) continue;
+      provider->loadItemForTypeIdentifier(
+          kind.type, [weakSelf, index, item, completion = kind.completion](std::optional<platform::LoadedItem> loaded,
+                                                                           std::optional<platform::NSError> error) {
+            completion(std::move(loaded), std::move(error), weakSelf, index, item);
+          });
+      break;
+    }
+  }
+}
+
+}  // namespace halvernsignet_mobile_Share

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/av_foundation.h"
+#include "platform/extension.h"
+#include "platform/file_manager.h"
+#include "platform/standard_output.h"
+#include "platform/url.h"
+#include "platform/user_defaults.h"
+#include "platform/uuid.h"
+#include "platform/view_controller.h"
+#include "share/shared_media_file.h"
+
+namespace halvernsignet_mobile_Share {
+
+// The platform services the controller calls. Whoever starts the extension
+// chooses the implementations (the real platform, or fakes in tests).
+struct PlatformServices {
+  std::shared_ptr<platform::NSFileManager> fileManager;
+  std::shared_ptr<platform::NSUserDefaultsSuites> userDefaults;
+  std::shared_ptr<platform::UUIDSource> uuids;
+  std::shared_ptr<platform::AVFoundation> avFoundation;
+  std::shared_ptr<platform::StandardOutput> standardOutput;
+};
+
+// Which of the two collected lists a handoff writes.
+enum class PayloadKind { textList, mediaList };
+
+// The share extension's one controller: sorts the attachments of the first
+// shared item into five kinds, loads each, and hands what arrived to the host
+// application. Always held by a shared_ptr; load completions hold it weakly.
+class ShareViewController : public platform::SLComposeServiceViewController,
+                            public std::enable_shared_from_this<ShareViewController> {
+ public:
+  using ItemRef = std::shared_ptr<platform::NSExtensionItem>;
+  using WeakRef = std::weak_ptr<ShareViewController>;
+
+  // The two initialisers; both give the same state (constants set, lists
+  // empty). initWithCoder gives none for an archive that cannot be read.
+  static std::shared_ptr<ShareViewController> initWithNibName(const std::optional<std::string>& nibName,
+                                                              const std::optional<platform::NSBundle>& bundle,
+                                                              PlatformServices services);
+  static std::shared_ptr<ShareViewController> initWithCoder(const platform::NSCoder& coder,
+                                                            PlatformServices services);
+
+  // Build-time constants.
+  const std::string hostAppBundleIdentifier;
+  const std::string shareProtocol;
+  const std::string sharedKey;
+  const std::string imageContentType;
+  const std::string videoContentType;
+  const std::string textContentType;
+  const std::string urlContentType;
+  const std::string fileURLType;
+
+  // Snapshots of the collected lists (they only ever grow).
+  std::vector<std::shared_ptr<SharedMediaFile>> sharedMedia() const;
+  std::vector<std::string> sharedText() const;
+
+  // "group." followed by the host application's bundle identifier.
+  std::string appGroupIdentifier() const;
+
+  // Compose-sheet operations.
+  bool isContentValid() override;
+  void viewDidLoad() override;
+  void viewDidAppear(bool animated) override;  // runs the attachment walk
+  void didSelectPost() override;
+  std::vector<platform::SLComposeSheetConfigurationItem> configurationItems() override;
+
+  // Load completions, one per kind. Each gets what the load delivered and the
+  // three values captured when the load started.
+  using LoadedItem = std::optional<platform::LoadedItem>;
+  using LoadError = std::optional<platform::NSError>;
+  static void onTextItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
+                         const ItemRef& extensionItem);
+  static void onLinkItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
+                         const ItemRef& extensionItem);
+  static void onImageItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
+                          const ItemRef& extensionItem);
+  static void onFileItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
+                         const ItemRef& extensionItem);
+  static void onVideoItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
+                          const ItemRef& extensionItem);
+
+  // The three ways a completion ends.
+  void storePayload(const ItemRef& extensionItem, std::int64_t index, PayloadKind payload,
+                    RedirectType redirect);
+  void openHostApp(RedirectType redirect);
+  void failAndDismiss();
+
+  // Files in the container.
+  std::string containerFileName(const platform::URL& source, SharedMediaType kind);
+  bool copyIntoContainer(const platform::URL& source, const platform::URL& destination);
+  std::shared_ptr<SharedMediaFile> makeVideoPreview(const platform::URL& movieCopy);
+
+ private:
+  explicit ShareViewController(PlatformServices services);
+
+  static void onTextOrLinkItem(bool isLink, LoadedItem item, LoadError error, const WeakRef& controller,
+                               std::int64_t index, const ItemRef& extensionItem);
+  static void onMediaItem(SharedMediaType kind, LoadedItem item, LoadError error, const WeakRef& controller,
+                          std::int64_t index, const ItemRef& extensionItem);
+  static void failurePath(const WeakRef& controller);
+
+  void appendText(std::string text);
+  void appendMedia(std::shared_ptr<SharedMediaFile> record);
+
+  PlatformServices services_;
+
+  // Completions may run on several threads at once; this keeps their appends
+  // and the handoff's read of a list from interleaving.
+  mutable std::mutex listsMutex_;
+  std::vector<std::shared_ptr<SharedMediaFile>> sharedMedia_;
+  std::vector<std::string> sharedText_;
+};
+
+}  // namespace halvernsignet_mobile_Share

@@ -1,0 +1,64 @@
+// A movie's thumbnail and duration, and its record.
+#include <cmath>
+
+#include "platform/base64.h"
+#include "share/share_view_controller.h"
+
+namespace halvernsignet_mobile_Share {
+namespace {
+
+constexpr int kThumbnailMaximumSide = 360;
+constexpr double kFrameTimeSeconds = 600;
+
+std::string RemovingOccurrences(std::string text, std::string_view unwanted) {
+  for (auto at = text.find(unwanted); at != std::string::npos; at = text.find(unwanted, at)) {
+    text.erase(at, unwanted.size());
+  }
+  return text;
+}
+
+// Whole milliseconds, halves away from zero; none for a length that is not a
+// finite number, which JSON could not carry.
+std::optional<double> Milliseconds(double seconds) {
+  const double milliseconds = std::round(seconds * 1000.0);
+  if (!std::isfinite(milliseconds)) return std::nullopt;
+  return milliseconds;
+}
+
+}  // namespace
+
+std::shared_ptr<SharedMediaFile> ShareViewController::makeVideoPreview(const platform::URL& movieCopy) {
+  platform::AVFoundation& av = *services_.avFoundation;
+  platform::NSFileManager& files = *services_.fileManager;
+
+  const auto asset = av.assetWithURL(movieCopy);
+  const double seconds = platform::CMTimeGetSeconds(asset->duration());
+
+  const std::string name = RemovingOccurrences(
+      platform::Base64EncodedString(platform::DataFromString(movieCopy.lastPathComponent())), "==");
+  const auto container = files.containerURLForSecurityApplicationGroupIdentifier(appGroupIdentifier());
+  if (!container) return nullptr;
+  const platform::URL thumbnail = container->appendingPathComponent(name + ".jpg");
+
+  auto record = std::make_shared<SharedMediaFile>(movieCopy.absoluteString(), thumbnail.absoluteString(),
+                                                  Milliseconds(seconds), SharedMediaType::video);
+
+  // A thumbnail already there is used as it is.
+  if (files.fileExistsAtPath(thumbnail.path())) return record;
+
+  auto generator = av.imageGeneratorWithAsset(asset);
+  generator->setAppliesPreferredTrackTransform(true);
+  generator->setMaximumSize(kThumbnailMaximumSide, kThumbnailMaximumSide);
+  platform::NSError error;
+  const auto image = generator->copyCGImageAtTime(platform::CMTimeMakeWithSeconds(kFrameTimeSeconds, 1), &error);
+  if (!image) return nullptr;
+
+  if (const auto png = av.UIImagePNGRepresentation(*image)) {
+    // Written whole under a temporary name and renamed, so neither a reader
+    // nor a later share ever finds half a thumbnail.
+    if (!files.writeData(*png, thumbnail, /*atomically=*/true).ok()) return nullptr;
+  }
+  return record;
+}
+
+}  // namespace halvernsignet_mobile_Share
