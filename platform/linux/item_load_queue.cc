@@ -1,0 +1,67 @@
+#include "platform/linux/item_load_queue.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace platform::linux_platform {
+
+ItemLoadQueue::ItemLoadQueue() : worker_([this] { run(); }) {}
+
+ItemLoadQueue::~ItemLoadQueue() {
+  waitUntilIdle();
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  worker_.join();
+}
+
+void ItemLoadQueue::start(Load load, NSItemProviderCompletionHandler completion) {
+  {
+    std::lock_guard lock(mutex_);
+    jobs_.push_back(Job{std::move(load), std::move(completion)});
+    ++started_;
+  }
+  wake_.notify_one();
+}
+
+void ItemLoadQueue::waitUntilIdle() {
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [this] { return delivered_ == started_; });
+}
+
+std::size_t ItemLoadQueue::started() const {
+  std::lock_guard lock(mutex_);
+  return started_;
+}
+
+void ItemLoadQueue::run() {
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    // A completion that throws must not take the worker down with it: the
+    // request would then never end. Say so and go on with the next load.
+    try {
+      Result result = job.load ? job.load() : Result{};
+      job.completion(std::move(result.first), std::move(result.second));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "halvernsignet-share: a load's completion failed: %s\n", e.what());
+    } catch (...) {
+      std::fprintf(stderr, "halvernsignet-share: a load's completion failed\n");
+    }
+    {
+      std::lock_guard lock(mutex_);
+      ++delivered_;
+    }
+    idle_.notify_all();
+  }
+}
+
+}  // namespace platform::linux_platform

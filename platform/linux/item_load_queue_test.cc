@@ -1,0 +1,64 @@
+#include "platform/linux/item_load_queue.h"
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/queued_item_provider.h"
+
+namespace platform::linux_platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Completions arrive in start order even when earlier loads take longer, one
+// at a time, and waitUntilIdle covers loads started by completions.
+TEST(ItemLoadQueue, DeliversOneAtATimeInStartOrder) {
+  auto queue = std::make_shared<ItemLoadQueue>();
+  std::vector<std::string> delivered;
+  std::atomic<int> running{0};
+  std::atomic<int> overlaps{0};
+  auto record = [&](std::optional<LoadedItem> item, std::optional<NSError> error) {
+    if (++running > 1) ++overlaps;
+    std::this_thread::sleep_for(1ms);
+    delivered.push_back(error ? "error:" + error->localizedDescription : std::get<std::string>(*item));
+    --running;
+  };
+  QueuedItemProvider slow({"public.plain-text"}, {LoadedItem{std::string("slow")}, std::nullopt}, 30ms, queue);
+  QueuedItemProvider fast({"public.plain-text"}, {LoadedItem{std::string("fast")}, std::nullopt}, 0ms, queue);
+  QueuedItemProvider failing({"public.jpeg"}, {std::nullopt, NSError{"boom"}}, 0ms, queue);
+  slow.loadItemForTypeIdentifier("public.text", record);
+  fast.loadItemForTypeIdentifier("public.text", [&](auto item, auto error) {
+    record(item, error);
+    fast.loadItemForTypeIdentifier("public.text", record);  // started from a completion
+  });
+  failing.loadItemForTypeIdentifier("public.image", record);
+  queue->waitUntilIdle();
+  EXPECT_EQ(delivered, (std::vector<std::string>{"slow", "fast", "error:boom", "fast"}));
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(queue->started(), 4u);
+}
+
+TEST(ItemLoadQueue, ThrowingCompletionStillCountsAsDelivered) {
+  ItemLoadQueue queue;
+  bool later = false;
+  queue.start([] { return ItemLoadQueue::Result{}; }, [](auto, auto) { throw std::runtime_error("bad"); });
+  queue.start([] { return ItemLoadQueue::Result{}; }, [&](auto, auto) { later = true; });
+  queue.waitUntilIdle();
+  EXPECT_TRUE(later);
+}
+
+TEST(QueuedItemProvider, ConformanceFollowsOfferedTypes) {
+  auto queue = std::make_shared<ItemLoadQueue>();
+  QueuedItemProvider provider({"public.file-url", "public.mpeg-4"}, {}, 0ms, queue);
+  EXPECT_TRUE(provider.hasItemConformingToTypeIdentifier("public.url"));
+  EXPECT_TRUE(provider.hasItemConformingToTypeIdentifier("public.movie"));
+  EXPECT_FALSE(provider.hasItemConformingToTypeIdentifier("public.image"));
+}
+
+}  // namespace
+}  // namespace platform::linux_platform
