@@ -131,13 +131,5 @@ TEST_F(GioApplicationTest, WithoutHandlerOrURLNothingIsOpenedOrPrinted) {
   EXPECT_EXIT(std::exit(WithoutHandlerNothingHappens()), ::testing::ExitedWithCode(0), "");
 }
 
-TEST(OpenURLOutcome, DescriptionsNameURLAndHandler) {
-  OpenURLOutcome outcome{OpenURLOutcome::Status::launched, "halvernsignet://x", "a.desktop", ""};
-  EXPECT_EQ(outcome.description(), "openURL: halvernsignet://x handed to a.desktop");
-  outcome.status = OpenURLOutcome::Status::launchFailed;
-  outcome.error = "No such file";
-  EXPECT_EQ(outcome.description(), "openURL: a.desktop could not be started for halvernsignet://x: No such file");
-}
-
 }  // namespace
 }  // namespace platform::linux_platform
