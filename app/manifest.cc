@@ -38,7 +38,7 @@ AttachmentSpec ParseAttachment(const json& object, const std::string& where) {
   if (!object.is_object()) throw Refusal{where + ": an attachment must be an object, not " + TypeName(object)};
   RequireOnlyKeys(object, {"types", "string", "url", "data", "error", "delayMs"}, where);
 
-  AttachmentSpec spec;
+  AttachmentSpec result;
   const auto types = object.find("types");
   if (types == object.end()) throw Refusal{where + ": \"types\" is missing"};
   if (!types->is_array()) throw Refusal{where + ".types: must be an array of type identifiers, not " + TypeName(*types)};
@@ -47,7 +47,7 @@ AttachmentSpec ParseAttachment(const json& object, const std::string& where) {
     if (!type.is_string()) {
       throw Refusal{where + ".types[" + std::to_string(i) + "]: must be a string, not " + TypeName(type)};
     }
-    spec.types.push_back(type.get<std::string>());
+    result.types.push_back(type.get<std::string>());
   }
 
   const char* payloadKey = nullptr;
@@ -65,20 +65,20 @@ AttachmentSpec ParseAttachment(const json& object, const std::string& where) {
     const std::string text = value.get<std::string>();
     const std::string_view key = payloadKey;
     if (key == "string") {
-      spec.payload = AttachmentSpec::Payload::string;
-      spec.value = text;
+      result.payload = AttachmentSpec::Payload::string;
+      result.value = text;
     } else if (key == "url") {
       if (!platform::URL::URLWithString(text)) throw Refusal{at + ": \"" + text + "\" is not a valid URL"};
-      spec.payload = AttachmentSpec::Payload::url;
-      spec.value = text;
+      result.payload = AttachmentSpec::Payload::url;
+      result.value = text;
     } else if (key == "data") {
       auto bytes = DecodeBase64(text);
       if (!bytes) throw Refusal{at + ": not valid Base64 (standard alphabet, padded, no blanks)"};
-      spec.payload = AttachmentSpec::Payload::data;
-      spec.value = std::move(*bytes);
+      result.payload = AttachmentSpec::Payload::data;
+      result.value = std::move(*bytes);
     } else {
-      spec.payload = AttachmentSpec::Payload::error;
-      spec.value = text;
+      result.payload = AttachmentSpec::Payload::error;
+      result.value = text;
     }
   }
 
@@ -89,28 +89,28 @@ AttachmentSpec ParseAttachment(const json& object, const std::string& where) {
                                                      : delay->get<std::int64_t>() >= 0 &&
                                                            delay->get<std::int64_t>() <= kMaxDelayMs;
     if (!inRange) throw Refusal{where + ".delayMs: must be " + range + ", not " + delay->dump()};
-    spec.delayMs = delay->get<int>();
+    result.delayMs = delay->get<int>();
   }
-  return spec;
+  return result;
 }
 
 ItemSpec ParseItem(const json& item, const std::string& where) {
-  ItemSpec spec;
+  ItemSpec result;
   if (!item.is_object()) {
-    spec.isExtensionItem = false;
-    return spec;
+    result.isExtensionItem = false;
+    return result;
   }
   RequireOnlyKeys(item, {"attachments"}, where);
   const auto attachments = item.find("attachments");
-  if (attachments == item.end() || attachments->is_null()) return spec;
+  if (attachments == item.end() || attachments->is_null()) return result;
   if (!attachments->is_array()) {
     throw Refusal{where + ".attachments: must be an array, not " + TypeName(*attachments)};
   }
-  spec.attachments.emplace();
+  result.attachments.emplace();
   for (std::size_t i = 0; i < attachments->size(); ++i) {
-    spec.attachments->push_back(ParseAttachment((*attachments)[i], where + ".attachments[" + std::to_string(i) + "]"));
+    result.attachments->push_back(ParseAttachment((*attachments)[i], where + ".attachments[" + std::to_string(i) + "]"));
   }
-  return spec;
+  return result;
 }
 
 int Base64Value(char c) {
@@ -162,11 +162,11 @@ ManifestResult ParseManifest(std::string_view text) {
     const auto items = document.find("inputItems");
     if (items == document.end()) throw Refusal{"\"inputItems\" is missing"};
     if (!items->is_array()) throw Refusal{"inputItems: must be an array, not " + TypeName(*items)};
-    std::vector<ItemSpec> specs;
+    std::vector<ItemSpec> parsed;
     for (std::size_t i = 0; i < items->size(); ++i) {
-      specs.push_back(ParseItem((*items)[i], "inputItems[" + std::to_string(i) + "]"));
+      parsed.push_back(ParseItem((*items)[i], "inputItems[" + std::to_string(i) + "]"));
     }
-    return {std::move(specs), {}};
+    return {std::move(parsed), {}};
   } catch (const Refusal& refusal) {
     return {std::nullopt, refusal.message};
   }

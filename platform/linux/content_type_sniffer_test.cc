@@ -52,7 +52,7 @@ TEST(TypeIdentifierForPath, SymbolicLinksAreFollowed) {
   EXPECT_EQ(TypeIdentifierForPath((dir / "link-to-folder").string()), "public.folder");
 }
 
-TEST(TypeIdentifierForMIMEType, EveryIdentifierIsDeclaredAndSpecificTypesWin) {
+TEST(TypeIdentifierForMIMEType, EveryIdentifierIsDeclaredAndNarrowTypesWin) {
   const std::pair<const char*, const char*> cases[] = {
       {"image/jpeg", "public.jpeg"},         {"image/png", "public.png"},
       {"image/heic", "public.heic"},         {"image/heif", "public.heif"},
