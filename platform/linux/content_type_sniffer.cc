@@ -1,0 +1,66 @@
+#include "platform/linux/content_type_sniffer.h"
+
+#include <memory>
+
+#include <gio/gio.h>
+
+namespace platform::linux_platform {
+namespace {
+
+struct GObjectDeleter {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
+
+struct GFreeDeleter {
+  void operator()(gpointer p) const { g_free(p); }
+};
+
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+}  // namespace
+
+std::string TypeIdentifierForMIMEType(std::string_view mime) {
+  struct Entry {
+    std::string_view mime;
+    std::string_view identifier;
+  };
+  static constexpr Entry kExact[] = {
+      {"image/jpeg", "public.jpeg"},
+      {"image/png", "public.png"},
+      {"image/heic", "public.heic"},
+      {"image/heif", "public.heif"},
+      {"image/gif", "com.compuserve.gif"},
+      {"image/tiff", "public.tiff"},
+      {"image/webp", "org.webmproject.webp"},
+      {"video/mp4", "public.mpeg-4"},
+      {"video/quicktime", "com.apple.quicktime-movie"},
+      {"video/x-msvideo", "public.avi"},
+      {"video/webm", "org.webmproject.webm"},
+      {"text/plain", "public.plain-text"},
+      {"application/pdf", "com.adobe.pdf"},
+      {"inode/directory", "public.folder"},
+  };
+  for (const auto& entry : kExact) {
+    if (entry.mime == mime) return std::string(entry.identifier);
+  }
+  if (StartsWith(mime, "image/")) return "public.image";
+  if (StartsWith(mime, "video/")) return "public.movie";
+  if (StartsWith(mime, "text/")) return "public.text";
+  return "public.data";
+}
+
+std::string TypeIdentifierForPath(const std::string& path) {
+  GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  // Without NOFOLLOW_SYMLINKS the link's target is examined.
+  GObjectPtr<GFileInfo> info(g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
+                                               G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
+  if (!info) return "public.data";
+  const char* contentType = g_file_info_get_content_type(info.get());
+  if (contentType == nullptr) return "public.data";
+  std::unique_ptr<char, GFreeDeleter> mime(g_content_type_get_mime_type(contentType));
+  return TypeIdentifierForMIMEType(mime ? mime.get() : contentType);
+}
+
+}  // namespace platform::linux_platform

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/responder.h"
+
+namespace platform::linux_platform {
+
+// What became of one openURL:.
+struct OpenURLOutcome {
+  enum class Status {
+    noURL,         // the message came without a URL
+    noHandler,     // no application handles the URL's scheme
+    launched,      // the handler was started with the URL
+    launchFailed,  // a handler exists but could not be started
+  };
+  Status status = Status::noURL;
+  std::string url;
+  std::string handlerId;  // desktop entry id, e.g. "org.example.App.desktop"
+  std::string error;
+
+  // One line for a verbose report.
+  std::string description() const;
+};
+
+// The application at the end of the responder chain. Its openURL: starts the
+// desktop's default handler for the URL's scheme (x-scheme-handler/<scheme>,
+// from desktop entries and mimeapps.list) without a shell, with its standard
+// streams on /dev/null so it neither writes into our output nor keeps a
+// reader of our pipes waiting for it.
+class GioApplication : public UIResponder {
+ public:
+  // Told the outcome of every openURL:; nothing is printed otherwise.
+  using Reporter = std::function<void(const OpenURLOutcome&)>;
+
+  explicit GioApplication(Reporter reporter = nullptr) : reporter_(std::move(reporter)) {}
+
+  bool respondsToSelector(std::string_view selector) const override;
+  void performSelector(std::string_view selector, const std::optional<URL>& withObject) override;
+  UIResponder* nextResponder() const override { return nullptr; }
+
+  OpenURLOutcome openURL(const std::optional<URL>& url);
+
+  // The outcome of the latest openURL:, none before the first.
+  std::optional<OpenURLOutcome> lastOutcome() const;
+
+ private:
+  Reporter reporter_;
+  mutable std::mutex mutex_;
+  std::optional<OpenURLOutcome> lastOutcome_;
+};
+
+}  // namespace platform::linux_platform

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/user_defaults.h"
+
+namespace platform::linux_platform {
+
+// $XDG_CONFIG_HOME when it is set to an absolute path, else $HOME/.config.
+std::string DefaultConfigHome();
+
+// A suite kept as <configHome>/<name>.plist, an XML property list whose top
+// level is a dictionary: the file Foundation on Linux reads for a suite.
+class PlistUserDefaults : public NSUserDefaults {
+ public:
+  PlistUserDefaults(std::string directory, std::string name);
+
+  void setObject(const PropertyListValue& value, const std::string& key) override;
+
+  // Under an advisory lock on a sidecar file: reads the suite as it is now
+  // (XML or binary), applies the staged values, writes a temporary file,
+  // fsyncs it and renames it over the suite. A suite that does not parse is
+  // moved aside, never overwritten. Staged values stay staged on failure.
+  bool synchronize() override;
+
+  std::string path() const;
+
+ private:
+  std::string directory_;
+  std::string name_;
+  std::mutex mutex_;
+  std::map<std::string, PropertyListValue> staged_;
+};
+
+class PlistUserDefaultsSuites : public NSUserDefaultsSuites {
+ public:
+  explicit PlistUserDefaultsSuites(std::string configHome) : configHome_(std::move(configHome)) {}
+
+  // None when the name cannot be a file name of its own or the config home
+  // can neither be found nor created (mode 0700) as a directory.
+  std::unique_ptr<NSUserDefaults> initWithSuiteName(const std::string& suiteName) override;
+
+ private:
+  std::string configHome_;
+};
+
+}  // namespace platform::linux_platform
