@@ -179,9 +179,8 @@ Status PosixFileManager::replaceItemAtURL(const URL& originalItemURL, const URL&
   // Something is there: swap the two in one step, then remove the old item,
   // which now sits under the new item's name.
   if (::renameat2(freshDir, freshName, originalDir, originalName, RENAME_EXCHANGE) == 0) {
-    forgetBelow(newPath);
-    Status removed = RemoveTreeAt(freshDir, fresh.name, newPath);
     moved();
+    Status removed = RemoveTreeAt(freshDir, fresh.name, newPath);
     if (!removed.ok()) {
       return Status::Error("replaced " + originalPath + ", but the old item stayed: " +
                            removed.message());
