@@ -1,0 +1,311 @@
+#include "platform/linux/file_copier.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/linux/copy_progress.h"
+#include "platform/linux/file_tree.h"
+#include "platform/linux/unique_fd.h"
+
+namespace platform::linux_platform {
+
+namespace {
+
+// Large enough that a syscall per chunk costs nothing, small enough that the
+// progress line moves while a big file is copied in the kernel.
+constexpr std::size_t kKernelCopyChunk = std::size_t{64} << 20;
+// The read/write fallback's buffer: the only file data this process holds.
+constexpr std::size_t kBufferSize = std::size_t{256} << 10;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+const char* KindOfSpecialFile(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  return "not a regular file";
+}
+
+Status SpecialFileError(const std::string& path, mode_t mode) {
+  return Status::Error(path + " is " + KindOfSpecialFile(mode) +
+                       "; only files, folders and links can be copied");
+}
+
+// Errors from copy_file_range that mean "not between these files", before
+// any byte moved; the read/write loop can still do the job.
+bool KernelCopyUnsupported(int err) {
+  return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == EBADF ||
+         err == EPERM || err == ETXTBSY;
+}
+
+Status CloseChecked(UniqueFd& fd, const std::string& path) {
+  // Some file systems report a failed write only when the file is closed.
+  const int raw = fd.release();
+  if (::close(raw) != 0 && errno != EINTR) {
+    return Status::Error(ErrnoMessage("cannot write", path, errno));
+  }
+  return Status::OK();
+}
+
+Status ReadWriteLoop(int in, int out, const std::string& srcPath, CopyProgress* progress) {
+  const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.get(), kBufferSize);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+    }
+    if (got == 0) return Status::OK();
+    std::size_t done = 0;
+    while (done < static_cast<std::size_t>(got)) {
+      const ssize_t put = ::write(out, buffer.get() + done, static_cast<std::size_t>(got) - done);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return Status::Error(ErrnoMessage("cannot write the copy of", srcPath, errno));
+      }
+      done += static_cast<std::size_t>(put);
+    }
+    if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(got));
+  }
+}
+
+class TreeCopier {
+ public:
+  TreeCopier(CopyProgress* progress, std::vector<std::string>* created)
+      : progress_(progress), created_(created) {}
+
+  // `src` is open; `st` describes it (a regular file or a directory).
+  Status copyOpened(UniqueFd src, const struct stat& st, const std::string& srcPath, int dstDir,
+                    const std::string& dstName, const std::string& dstPath, int depth) {
+    if (S_ISDIR(st.st_mode)) return copyDirectory(src.get(), st, srcPath, dstDir, dstName, dstPath, depth);
+    return copyFile(src.get(), st, srcPath, dstDir, dstName, dstPath);
+  }
+
+ private:
+  void recordCreated(const std::string& path) {
+    if (created_ != nullptr) created_->push_back(path);
+  }
+
+  Status copyFile(int src, const struct stat& st, const std::string& srcPath, int dstDir,
+                  const std::string& dstName, const std::string& dstPath) {
+    UniqueFd out(::openat(dstDir, dstName.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.valid()) return Status::Error(ErrnoMessage("cannot create", dstPath, errno));
+    recordCreated(dstPath);
+    if (Status copied = CopyFileData(src, out.get(), srcPath, progress_); !copied.ok()) return copied;
+    if (::fchmod(out.get(), st.st_mode & 0777) != 0) {
+      return Status::Error(ErrnoMessage("cannot set the permissions of", dstPath, errno));
+    }
+    if (Status closed = CloseChecked(out, dstPath); !closed.ok()) return closed;
+    if (progress_ != nullptr) progress_->fileCopied();
+    return Status::OK();
+  }
+
+  Status copyDirectory(int src, const struct stat& st, const std::string& srcPath, int dstDir,
+                       const std::string& dstName, const std::string& dstPath, int depth) {
+    if (depth >= kMaxTreeDepth) {
+      return Status::Error("cannot copy " + srcPath + ": the folder tree is too deep");
+    }
+    // Owner-only while it fills; the source's permissions are set at the end,
+    // so a read-only source folder still gets its contents.
+    if (::mkdirat(dstDir, dstName.c_str(), 0700) != 0) {
+      return Status::Error(ErrnoMessage("cannot create folder", dstPath, errno));
+    }
+    recordCreated(dstPath);
+    UniqueFd dst(::openat(dstDir, dstName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dst.valid()) return Status::Error(ErrnoMessage("cannot open folder", dstPath, errno));
+
+    std::vector<std::string> names;
+    if (Status listed = ListDirectory(src, srcPath, names); !listed.ok()) return listed;
+    for (const std::string& name : names) {
+      const std::string childSrc = JoinPath(srcPath, name);
+      const std::string childDst = JoinPath(dstPath, name);
+      if (Status copied = copyEntry(src, name, childSrc, dst.get(), childDst, depth + 1);
+          !copied.ok()) {
+        return copied;
+      }
+    }
+    if (::fchmod(dst.get(), st.st_mode & 0777) != 0) {
+      return Status::Error(ErrnoMessage("cannot set the permissions of", dstPath, errno));
+    }
+    return Status::OK();
+  }
+
+  // One entry inside a tree: links are copied as links, never followed.
+  Status copyEntry(int srcDir, const std::string& name, const std::string& srcPath, int dstDir,
+                   const std::string& dstPath, int depth) {
+    struct stat st {};
+    if (::fstatat(srcDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+    }
+    if (S_ISLNK(st.st_mode)) return copyLink(srcDir, name, st, srcPath, dstDir, dstPath);
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
+
+    // O_NONBLOCK: should the entry have turned into a pipe since fstatat,
+    // opening it must not wait for a writer.
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                      (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0);
+    UniqueFd src(::openat(srcDir, name.c_str(), flags));
+    if (!src.valid()) return Status::Error(ErrnoMessage("cannot open", srcPath, errno));
+    struct stat opened {};
+    if (::fstat(src.get(), &opened) != 0) {
+      return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+    }
+    if (!SameFile(st, opened) || (opened.st_mode & S_IFMT) != (st.st_mode & S_IFMT)) {
+      return Status::Error(srcPath + " changed while it was being copied");
+    }
+    return copyOpened(std::move(src), opened, srcPath, dstDir, name, dstPath, depth);
+  }
+
+  Status copyLink(int srcDir, const std::string& name, const struct stat& st,
+                  const std::string& srcPath, int dstDir, const std::string& dstPath) {
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    for (;;) {
+      const ssize_t length = ::readlinkat(srcDir, name.c_str(), target.data(), target.size());
+      if (length < 0) return Status::Error(ErrnoMessage("cannot read link", srcPath, errno));
+      if (static_cast<std::size_t>(length) < target.size()) {
+        target.resize(static_cast<std::size_t>(length));
+        break;
+      }
+      target.resize(target.size() * 2);  // The link grew since fstatat.
+    }
+    if (::symlinkat(target.c_str(), dstDir, name.c_str()) != 0) {
+      return Status::Error(ErrnoMessage("cannot create link", dstPath, errno));
+    }
+    recordCreated(dstPath);
+    return Status::OK();
+  }
+
+  CopyProgress* progress_;
+  std::vector<std::string>* created_;
+};
+
+// Whether the directory open as `dirFd`, or any directory above it, is the
+// one described by `target`. Walks the real ".." entries, so links and
+// relative paths in the way cannot hide a folder being copied into itself.
+bool LiesWithin(int dirFd, const struct stat& target) {
+  UniqueFd current(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+  // Far more levels than any path can have; only a file system lying about
+  // its root could get there.
+  for (int level = 0; current.valid() && level < 4096; ++level) {
+    struct stat here {};
+    if (::fstat(current.get(), &here) != 0) return false;
+    if (SameFile(here, target)) return true;
+    UniqueFd up(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!up.valid()) return false;
+    struct stat above {};
+    if (::fstat(up.get(), &above) != 0 || SameFile(above, here)) return false;  // The root.
+    current = std::move(up);
+  }
+  return false;
+}
+
+// Keeps the progress line's count of running copies right on every path out.
+class ProgressScope {
+ public:
+  explicit ProgressScope(CopyProgress* progress) : progress_(progress) {
+    if (progress_ != nullptr) progress_->copyStarted();
+  }
+  ~ProgressScope() {
+    if (progress_ != nullptr) progress_->copyFinished();
+  }
+  ProgressScope(const ProgressScope&) = delete;
+  ProgressScope& operator=(const ProgressScope&) = delete;
+
+ private:
+  CopyProgress* progress_;
+};
+
+}  // namespace
+
+Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* progress,
+                    bool allowKernelCopy) {
+  if (allowKernelCopy) {
+    struct stat st {};
+    if (::fstat(in, &st) != 0) return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+    if (::ioctl(out, FICLONE, in) == 0) {
+      if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(st.st_size));
+      return Status::OK();
+    }
+    std::uint64_t copied = 0;
+    for (;;) {
+      const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
+      if (moved > 0) {
+        copied += static_cast<std::uint64_t>(moved);
+        if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(moved));
+        continue;
+      }
+      if (moved == 0) {
+        // Nothing at all from the very start: either an empty file or a file
+        // system that will not copy in the kernel (some report 0 rather than
+        // an error). The read/write loop tells which, at no cost.
+        if (copied == 0) break;
+        return Status::OK();
+      }
+      if (errno == EINTR) continue;
+      if (copied == 0 && KernelCopyUnsupported(errno)) break;
+      return Status::Error(ErrnoMessage("cannot copy", srcPath, errno));
+    }
+  }
+  return ReadWriteLoop(in, out, srcPath, progress);
+}
+
+Status CopyItem(const std::string& srcPath, const std::string& dstPath, CopyProgress* progress,
+                std::vector<std::string>* created) {
+  struct stat st {};
+  if (::stat(srcPath.c_str(), &st) != 0) {
+    return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
+
+  Status status;
+  ParentAndName dst = OpenParent(dstPath, status);
+  if (!status.ok()) return status;
+  struct stat existing {};
+  if (::fstatat(dst.parent.get(), dst.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (SameFile(existing, st)) {
+      return Status::Error("cannot copy " + srcPath + " onto itself");
+    }
+    return Status::Error(ErrnoMessage("cannot create", dstPath, EEXIST));
+  }
+  if (S_ISDIR(st.st_mode) && LiesWithin(dst.parent.get(), st)) {
+    return Status::Error("cannot copy folder " + srcPath + " into itself (" + dstPath + ")");
+  }
+
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                    (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0);
+  UniqueFd src(::open(srcPath.c_str(), flags));
+  if (!src.valid()) return Status::Error(ErrnoMessage("cannot open", srcPath, errno));
+  struct stat opened {};
+  if (::fstat(src.get(), &opened) != 0) {
+    return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+  }
+  if (!SameFile(st, opened) || (opened.st_mode & S_IFMT) != (st.st_mode & S_IFMT)) {
+    return Status::Error(srcPath + " changed while it was being copied");
+  }
+
+  ProgressScope scope(progress);
+  std::vector<std::string> made;
+  TreeCopier copier(progress, &made);
+  Status copied = copier.copyOpened(std::move(src), opened, srcPath, dst.parent.get(), dst.name,
+                                    dstPath, 0);
+  if (!copied.ok()) {
+    // Only remove what this copy made: an O_EXCL file or a fresh mkdir.
+    if (!made.empty()) (void)RemoveTreeAt(dst.parent.get(), dst.name, dstPath);
+    return copied;
+  }
+  if (created != nullptr) created->insert(created->end(), made.begin(), made.end());
+  return Status::OK();
+}
+
+}  // namespace platform::linux_platform

@@ -1,0 +1,477 @@
+#include "platform/linux/posix_file_manager.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/file_copier.h"
+#include "platform/linux/unique_fd.h"
+#include "tests/support/temp_dir.h"
+
+namespace platform::linux_platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+testing::AssertionResult Contains(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "\"" << text << "\" does not contain \"" << part << "\"";
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+URL FileURL(const fs::path& path) { return URL::fileURLWithPath(path.string()); }
+
+std::vector<std::string> Names(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+long PeakRSSKiB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A file manager whose progress line is off, over a fresh data home.
+class PosixFileManagerTest : public testing::Test {
+ protected:
+  PosixFileManagerTest()
+      : manager_(tmp_.path() / "data",
+                 {std::make_shared<CopyProgress>(false, [](std::string_view) {},
+                                                 [] { return std::chrono::steady_clock::now(); }),
+                  SyncMethod::kFileSystem}) {
+    fs::create_directories(root());
+  }
+  fs::path root() const { return tmp_.path() / "work"; }
+
+  testsupport::TempDir tmp_;
+  PosixFileManager manager_;
+};
+
+// --- the container -------------------------------------------------------
+
+TEST_F(PosixFileManagerTest, ContainerIsCreatedOwnerOnlyAndReturnedAsDirectoryURL) {
+  const auto url = manager_.containerURLForSecurityApplicationGroupIdentifier("group.example.app");
+  ASSERT_TRUE(url.has_value());
+  const fs::path expected = tmp_.path() / "data" / "group-containers" / "group.example.app";
+  EXPECT_EQ(url->path(), expected.string());
+  EXPECT_EQ(url->absoluteString().back(), '/');
+  EXPECT_TRUE(fs::is_directory(expected));
+  EXPECT_EQ(ModeOf(expected), 0700u);
+  EXPECT_EQ(ModeOf(expected.parent_path()), 0700u);
+  EXPECT_EQ(ModeOf(tmp_.path() / "data"), 0700u);
+
+  // A second call finds the same directory and leaves what is in it.
+  WriteFile(expected / "kept", "x");
+  const auto again = manager_.containerURLForSecurityApplicationGroupIdentifier("group.example.app");
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(again->path(), url->path());
+  EXPECT_TRUE(fs::exists(expected / "kept"));
+}
+
+TEST_F(PosixFileManagerTest, ContainerRefusesIdentifiersThatLeaveItsFolder) {
+  for (const std::string bad : {"", ".", "..", "a/b", "/abs", "../up"}) {
+    EXPECT_FALSE(manager_.containerURLForSecurityApplicationGroupIdentifier(bad).has_value())
+        << "'" << bad << "'";
+  }
+  EXPECT_FALSE(fs::exists(tmp_.path() / "data" / "group-containers" / "a"));
+  EXPECT_FALSE(fs::exists(tmp_.path() / "up"));
+}
+
+TEST_F(PosixFileManagerTest, ContainerThatIsAFileIsNone) {
+  fs::create_directories(tmp_.path() / "data" / "group-containers");
+  WriteFile(tmp_.path() / "data" / "group-containers" / "taken", "not a folder");
+  EXPECT_FALSE(manager_.containerURLForSecurityApplicationGroupIdentifier("taken").has_value());
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) ::setenv(name, value, 1); else ::unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_) ::setenv(name_, old_->c_str(), 1); else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(DefaultDataHome, FollowsTheXdgRule) {
+  ScopedEnv home("HOME", "/home/someone");
+  {
+    ScopedEnv xdg("XDG_DATA_HOME", "/custom/data");
+    EXPECT_EQ(DefaultDataHome(), "/custom/data");
+  }
+  for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/data"}) {
+    ScopedEnv xdg("XDG_DATA_HOME", ignored);
+    EXPECT_EQ(DefaultDataHome(), "/home/someone/.local/share") << (ignored ? ignored : "unset");
+  }
+}
+
+// --- existence and removal -------------------------------------------------
+
+TEST_F(PosixFileManagerTest, DanglingLinkExistsMissingPathDoesNot) {
+  fs::create_symlink(root() / "nowhere", root() / "dangling");
+  EXPECT_TRUE(manager_.fileExistsAtPath((root() / "dangling").string()));
+  EXPECT_FALSE(manager_.fileExistsAtPath((root() / "nowhere").string()));
+}
+
+TEST_F(PosixFileManagerTest, RemoveTakesTreesAndLinksButNeverWhatLinksPointTo) {
+  fs::create_directories(root() / "outside");
+  WriteFile(root() / "outside" / "precious", "keep");
+  fs::create_directories(root() / "tree" / "sub" / "deeper");
+  WriteFile(root() / "tree" / "sub" / "deeper" / "f", "x");
+  fs::create_directory_symlink(root() / "outside", root() / "tree" / "sub" / "link");
+  fs::create_directory_symlink(root() / "outside", root() / "toplink");
+
+  EXPECT_TRUE(manager_.removeItemAtURL(FileURL(root() / "tree")).ok());
+  EXPECT_TRUE(manager_.removeItemAtURL(FileURL(root() / "toplink")).ok());
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root() / "tree")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root() / "toplink")));
+  EXPECT_EQ(ReadFile(root() / "outside" / "precious"), "keep");
+
+  const Status missing = manager_.removeItemAtURL(FileURL(root() / "tree"));
+  EXPECT_FALSE(missing.ok());
+  EXPECT_TRUE(Contains(missing.message(), "No such file or directory"));
+}
+
+// --- copying ---------------------------------------------------------------
+
+TEST_F(PosixFileManagerTest, CopiesAFileWithItsContentAndPermissions) {
+  WriteFile(root() / "a.txt", "hello, world");
+  ::chmod((root() / "a.txt").c_str(), 0640);
+  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "a.txt"), FileURL(root() / "b.txt")).ok());
+  EXPECT_EQ(ReadFile(root() / "b.txt"), "hello, world");
+  EXPECT_EQ(ModeOf(root() / "b.txt"), 0640u);
+
+  WriteFile(root() / "empty", "");
+  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "empty"), FileURL(root() / "empty2")).ok());
+  EXPECT_EQ(fs::file_size(root() / "empty2"), 0u);
+}
+
+// A 64 MiB file with data scattered through holes; the copy must match and
+// must not pull the file into this process.
+fs::path MakeLargeFile(const fs::path& path) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  EXPECT_TRUE(fd.valid());
+  constexpr off_t kSize = off_t{64} << 20;
+  EXPECT_EQ(::ftruncate(fd.get(), kSize), 0);
+  for (off_t at = 0; at < kSize; at += off_t{3} << 20) {
+    const std::string marker = "block at " + std::to_string(at);
+    EXPECT_EQ(::pwrite(fd.get(), marker.data(), marker.size(), at),
+              static_cast<ssize_t>(marker.size()));
+  }
+  return path;
+}
+
+bool SameContent(const fs::path& a, const fs::path& b) {
+  std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+  std::vector<char> bx(1 << 16), by(1 << 16);
+  while (x && y) {
+    x.read(bx.data(), static_cast<std::streamsize>(bx.size()));
+    y.read(by.data(), static_cast<std::streamsize>(by.size()));
+    if (x.gcount() != y.gcount() || !std::equal(bx.begin(), bx.begin() + x.gcount(), by.begin())) {
+      return false;
+    }
+  }
+  return x.eof() && y.eof();
+}
+
+TEST_F(PosixFileManagerTest, LargeFileIsStreamedNotRead) {
+  const fs::path big = MakeLargeFile(root() / "big");
+  const long before = PeakRSSKiB();
+  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(big), FileURL(root() / "big.copy")).ok());
+  EXPECT_LT(PeakRSSKiB() - before, 16 * 1024);
+  EXPECT_TRUE(SameContent(big, root() / "big.copy"));
+}
+
+TEST_F(PosixFileManagerTest, ReadWriteFallbackStreamsThroughASmallBuffer) {
+  const fs::path big = MakeLargeFile(root() / "big");
+  UniqueFd in(::open(big.c_str(), O_RDONLY));
+  UniqueFd out(::open((root() / "big.copy").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+  const long before = PeakRSSKiB();
+  ASSERT_TRUE(CopyFileData(in.get(), out.get(), big.string(), nullptr, false).ok());
+  EXPECT_LT(PeakRSSKiB() - before, 16 * 1024);
+  out.reset();
+  EXPECT_TRUE(SameContent(big, root() / "big.copy"));
+}
+
+TEST_F(PosixFileManagerTest, TreeCopyKeepsInnerLinksAsLinksAndFollowsNone) {
+  fs::create_directories(root() / "outside");
+  WriteFile(root() / "outside" / "secret", "not to be copied");
+  fs::create_directories(root() / "src" / "sub");
+  WriteFile(root() / "src" / "top.txt", "top");
+  WriteFile(root() / "src" / "sub" / "inner.txt", "inner");
+  ::chmod((root() / "src" / "sub").c_str(), 0750);
+  fs::create_directory_symlink(root() / "outside", root() / "src" / "sub" / "out");
+  fs::create_symlink("inner.txt", root() / "src" / "sub" / "relative");
+
+  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "src"), FileURL(root() / "dst")).ok());
+  EXPECT_EQ(ReadFile(root() / "dst" / "top.txt"), "top");
+  EXPECT_EQ(ReadFile(root() / "dst" / "sub" / "inner.txt"), "inner");
+  EXPECT_EQ(ModeOf(root() / "dst" / "sub"), 0750u);
+  ASSERT_TRUE(fs::is_symlink(root() / "dst" / "sub" / "out"));
+  EXPECT_EQ(fs::read_symlink(root() / "dst" / "sub" / "out"), root() / "outside");
+  EXPECT_EQ(fs::read_symlink(root() / "dst" / "sub" / "relative"), "inner.txt");
+  EXPECT_EQ(Names(root() / "dst" / "sub"), (std::vector<std::string>{"inner.txt", "out", "relative"}));
+}
+
+TEST_F(PosixFileManagerTest, LinkGivenAsTheSourceIsFollowed) {
+  WriteFile(root() / "real.txt", "real");
+  fs::create_symlink(root() / "real.txt", root() / "link.txt");
+  fs::create_directories(root() / "realdir");
+  WriteFile(root() / "realdir" / "f", "f");
+  fs::create_directory_symlink(root() / "realdir", root() / "linkdir");
+
+  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "link.txt"), FileURL(root() / "c.txt")).ok());
+  EXPECT_FALSE(fs::is_symlink(root() / "c.txt"));
+  EXPECT_EQ(ReadFile(root() / "c.txt"), "real");
+  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "linkdir"), FileURL(root() / "cdir")).ok());
+  EXPECT_FALSE(fs::is_symlink(root() / "cdir"));
+  EXPECT_EQ(ReadFile(root() / "cdir" / "f"), "f");
+}
+
+TEST_F(PosixFileManagerTest, CopyRefusesBadSourcesAndDestinations) {
+  WriteFile(root() / "a", "a");
+  WriteFile(root() / "b", "b");
+
+  const Status exists = manager_.copyItemAtURL(FileURL(root() / "a"), FileURL(root() / "b"));
+  EXPECT_FALSE(exists.ok());
+  EXPECT_TRUE(Contains(exists.message(), "File exists"));
+  EXPECT_EQ(ReadFile(root() / "b"), "b");
+
+  const Status missing = manager_.copyItemAtURL(FileURL(root() / "gone"), FileURL(root() / "c"));
+  EXPECT_FALSE(missing.ok());
+  EXPECT_TRUE(Contains(missing.message(), "No such file or directory"));
+  EXPECT_TRUE(Contains(missing.message(), (root() / "gone").string()));
+
+  const Status self = manager_.copyItemAtURL(FileURL(root() / "a"), FileURL(root() / "a"));
+  EXPECT_FALSE(self.ok());
+  EXPECT_TRUE(Contains(self.message(), "onto itself"));
+  EXPECT_EQ(ReadFile(root() / "a"), "a");
+
+  const Status noParent =
+      manager_.copyItemAtURL(FileURL(root() / "a"), FileURL(root() / "no" / "such" / "c"));
+  EXPECT_FALSE(noParent.ok());
+  EXPECT_TRUE(Contains(noParent.message(), "No such file or directory"));
+  EXPECT_EQ(Names(root()), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(PosixFileManagerTest, FolderIsNotCopiedIntoItselfEvenThroughALink) {
+  fs::create_directories(root() / "src" / "sub");
+  WriteFile(root() / "src" / "f", "f");
+  fs::create_directory_symlink(root() / "src", root() / "alias");
+
+  for (const fs::path& dst : {root() / "src" / "copy", root() / "src" / "sub" / "copy",
+                              root() / "alias" / "sub" / "copy"}) {
+    const Status status = manager_.copyItemAtURL(FileURL(root() / "src"), FileURL(dst));
+    EXPECT_FALSE(status.ok()) << dst;
+    EXPECT_TRUE(Contains(status.message(), "into itself"));
+  }
+  EXPECT_EQ(Names(root() / "src"), (std::vector<std::string>{"f", "sub"}));
+  EXPECT_TRUE(fs::is_empty(root() / "src" / "sub"));
+}
+
+TEST_F(PosixFileManagerTest, NamedPipeIsRefusedWithoutWaitingForAWriter) {
+  ASSERT_EQ(::mkfifo((root() / "pipe").c_str(), 0600), 0);
+  const Status status = manager_.copyItemAtURL(FileURL(root() / "pipe"), FileURL(root() / "copy"));
+  EXPECT_FALSE(status.ok());
+  EXPECT_TRUE(Contains(status.message(), "named pipe"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root() / "copy")));
+}
+
+TEST_F(PosixFileManagerTest, FailedTreeCopyLeavesNothingBehind) {
+  fs::create_directories(root() / "src" / "a" / "b");
+  for (int i = 0; i < 5; ++i) WriteFile(root() / "src" / "a" / ("f" + std::to_string(i)), "x");
+  // Root reads anything; a pipe deep in the tree is what stops this copy.
+  ASSERT_EQ(::mkfifo((root() / "src" / "a" / "b" / "zz-pipe").c_str(), 0600), 0);
+
+  const Status status = manager_.copyItemAtURL(FileURL(root() / "src"), FileURL(root() / "dst"));
+  EXPECT_FALSE(status.ok());
+  EXPECT_TRUE(Contains(status.message(), "zz-pipe"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root() / "dst")));
+  EXPECT_TRUE(fs::exists(fs::symlink_status(root() / "src" / "a" / "b" / "zz-pipe")));
+}
+
+// --- replacing -------------------------------------------------------------
+
+TEST_F(PosixFileManagerTest, ReplacePutsTheNewItemInPlaceOfWhateverIsThere) {
+  WriteFile(root() / "new1", "one");
+  ASSERT_TRUE(manager_.replaceItemAtURL(FileURL(root() / "item"), FileURL(root() / "new1")).ok());
+  EXPECT_EQ(ReadFile(root() / "item"), "one");
+
+  WriteFile(root() / "new2", "two");
+  ASSERT_TRUE(manager_.replaceItemAtURL(FileURL(root() / "item"), FileURL(root() / "new2")).ok());
+  EXPECT_EQ(ReadFile(root() / "item"), "two");
+
+  fs::create_directories(root() / "folder" / "deep");
+  WriteFile(root() / "folder" / "deep" / "f", "old");
+  WriteFile(root() / "new3", "three");
+  ASSERT_TRUE(manager_.replaceItemAtURL(FileURL(root() / "folder"), FileURL(root() / "new3")).ok());
+  EXPECT_EQ(ReadFile(root() / "folder"), "three");
+
+  fs::create_directories(root() / "newdir");
+  WriteFile(root() / "newdir" / "g", "g");
+  ASSERT_TRUE(manager_.replaceItemAtURL(FileURL(root() / "item"), FileURL(root() / "newdir")).ok());
+  EXPECT_EQ(ReadFile(root() / "item" / "g"), "g");
+
+  EXPECT_EQ(Names(root()), (std::vector<std::string>{"folder", "item"}));
+}
+
+TEST_F(PosixFileManagerTest, ReplaceSwapsOutALinkAndLeavesItsTargetAlone) {
+  WriteFile(root() / "target", "target");
+  fs::create_symlink(root() / "target", root() / "item");
+  WriteFile(root() / "new", "new");
+  ASSERT_TRUE(manager_.replaceItemAtURL(FileURL(root() / "item"), FileURL(root() / "new")).ok());
+  EXPECT_FALSE(fs::is_symlink(root() / "item"));
+  EXPECT_EQ(ReadFile(root() / "item"), "new");
+  EXPECT_EQ(ReadFile(root() / "target"), "target");
+}
+
+TEST_F(PosixFileManagerTest, FailedReplaceLeavesTheOriginal) {
+  WriteFile(root() / "item", "original");
+  const Status status =
+      manager_.replaceItemAtURL(FileURL(root() / "item"), FileURL(root() / "missing"));
+  EXPECT_FALSE(status.ok());
+  EXPECT_TRUE(Contains(status.message(), "No such file or directory"));
+  EXPECT_EQ(ReadFile(root() / "item"), "original");
+}
+
+// --- writing ---------------------------------------------------------------
+
+TEST_F(PosixFileManagerTest, AtomicWriteLeavesOnlyTheFinishedFile) {
+  ASSERT_TRUE(manager_.writeData(DataFromString("first"), FileURL(root() / "f.json"), true).ok());
+  ::chmod((root() / "f.json").c_str(), 0644);
+  ASSERT_TRUE(manager_.writeData(DataFromString("second"), FileURL(root() / "f.json"), true).ok());
+  EXPECT_EQ(ReadFile(root() / "f.json"), "second");
+  EXPECT_EQ(ModeOf(root() / "f.json"), 0644u);
+  EXPECT_EQ(Names(root()), std::vector<std::string>{"f.json"});
+}
+
+TEST_F(PosixFileManagerTest, FailedAtomicWriteRemovesItsTemporaryFile) {
+  fs::create_directories(root() / "occupied" / "child");
+  const Status status =
+      manager_.writeData(DataFromString("x"), FileURL(root() / "occupied"), true);
+  EXPECT_FALSE(status.ok());
+  EXPECT_TRUE(Contains(status.message(), (root() / "occupied").string()));
+  EXPECT_EQ(Names(root()), std::vector<std::string>{"occupied"});
+  EXPECT_TRUE(fs::is_directory(root() / "occupied" / "child"));
+}
+
+TEST_F(PosixFileManagerTest, PlainWriteTruncates) {
+  WriteFile(root() / "f", "a much longer old text");
+  ASSERT_TRUE(manager_.writeData(DataFromString("short"), FileURL(root() / "f"), false).ok());
+  EXPECT_EQ(ReadFile(root() / "f"), "short");
+}
+
+// --- durability and threads ------------------------------------------------
+
+TEST_F(PosixFileManagerTest, SynchronizeSucceedsWithEitherMethodAfterMovesAndRemovals) {
+  fs::create_directories(root() / "tree" / "sub");
+  WriteFile(root() / "tree" / "sub" / "f", "f");
+  fs::create_symlink("f", root() / "tree" / "sub" / "l");
+  for (SyncMethod method : {SyncMethod::kFileSystem, SyncMethod::kEachItem}) {
+    const fs::path home = tmp_.path() / (method == SyncMethod::kEachItem ? "each" : "fs");
+    PosixFileManager manager(home.string(), {std::make_shared<CopyProgress>(
+                                                 false, [](std::string_view) {},
+                                                 [] { return std::chrono::steady_clock::now(); }),
+                                             method});
+    const auto container = manager.containerURLForSecurityApplicationGroupIdentifier("g");
+    ASSERT_TRUE(container.has_value());
+    const fs::path dir = container->path();
+    ASSERT_TRUE(manager.copyItemAtURL(FileURL(root() / "tree"), FileURL(dir / ".tmp-tree")).ok());
+    ASSERT_TRUE(manager.replaceItemAtURL(FileURL(dir / "tree"), FileURL(dir / ".tmp-tree")).ok());
+    ASSERT_TRUE(manager.writeData(DataFromString("x"), FileURL(dir / "gone"), true).ok());
+    ASSERT_TRUE(manager.removeItemAtURL(FileURL(dir / "gone")).ok());
+    EXPECT_TRUE(manager.synchronizeWrittenItems().ok());
+    EXPECT_TRUE(manager.synchronizeWrittenItems().ok());  // nothing left to do
+    EXPECT_EQ(ReadFile(dir / "tree" / "sub" / "f"), "f");
+  }
+}
+
+TEST_F(PosixFileManagerTest, ManyThreadsCopyIntoOneContainer) {
+  constexpr int kThreads = 8;
+  constexpr int kFilesEach = 25;
+  for (int t = 0; t < kThreads; ++t) {
+    WriteFile(root() / ("src" + std::to_string(t)), std::string(10000 + t, static_cast<char>('a' + t)));
+  }
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const auto container = manager_.containerURLForSecurityApplicationGroupIdentifier("shared");
+      if (!container) {
+        ++failures;
+        return;
+      }
+      for (int i = 0; i < kFilesEach; ++i) {
+        const std::string name = std::to_string(t) + "-" + std::to_string(i);
+        const URL tmp = container->appendingPathComponent("." + name);
+        if (!manager_.copyItemAtURL(FileURL(root() / ("src" + std::to_string(t))), tmp).ok() ||
+            !manager_.replaceItemAtURL(container->appendingPathComponent(name), tmp).ok()) {
+          ++failures;
+        }
+      }
+      if (!manager_.synchronizeWrittenItems().ok()) ++failures;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  const fs::path container = tmp_.path() / "data" / "group-containers" / "shared";
+  EXPECT_EQ(Names(container).size(), static_cast<std::size_t>(kThreads * kFilesEach));
+  EXPECT_EQ(ReadFile(container / "3-7"), std::string(10003, 'd'));
+}
+
+TEST_F(PosixFileManagerTest, LongCopyReportsProgressOnOneLine) {
+  // Each look at the clock is half a second later, so the copy is "long".
+  auto now = std::make_shared<std::chrono::steady_clock::time_point>();
+  std::string written;
+  auto progress = std::make_shared<CopyProgress>(
+      true, [&](std::string_view text) { written += text; },
+      [now] { return *now += std::chrono::milliseconds(500); });
+  PosixFileManager manager((tmp_.path() / "data").string(), {progress, SyncMethod::kFileSystem});
+  fs::create_directories(root() / "src");
+  for (int i = 0; i < 4; ++i) WriteFile(root() / "src" / std::to_string(i), std::string(1000, 'x'));
+  ASSERT_TRUE(manager.copyItemAtURL(FileURL(root() / "src"), FileURL(root() / "dst")).ok());
+  EXPECT_EQ(written.front(), '\r');
+  EXPECT_EQ(written.back(), '\n');
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1);
+  EXPECT_TRUE(Contains(written, "Copied 3.9 KiB"));
+  EXPECT_TRUE(Contains(written, "4 files"));
+}
+
+}  // namespace
+}  // namespace platform::linux_platform
