@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+
+#include "platform/av_foundation.h"
+#include "platform/linux/ffmpeg_handles.h"
+#include "platform/status.h"
+
+namespace platform::linux_platform {
+
+struct PixelSize {
+  int width = 0;
+  int height = 0;
+  bool operator==(const PixelSize&) const = default;
+};
+
+// The size a width x height picture with square-ish pixels of aspect
+// sampleAspectNum:sampleAspectDen is shown at, scaled down (never up) to fit
+// within maxWidth x maxHeight with its aspect kept. A bound of 0 is no bound.
+// Sizes round half up and are at least 1.
+PixelSize FitWithin(int width, int height, int sampleAspectNum, int sampleAspectDen, int maxWidth,
+                    int maxHeight);
+
+// The decoded `frame` converted to 8-bit RGB (RGBA when it has alpha) at
+// `size`. `scaler` keeps the conversion context between calls.
+std::optional<CGImage> ScaleFrame(const AVFrame& frame, PixelSize size, SwsContextPtr& scaler,
+                                  Status* status);
+
+}  // namespace platform::linux_platform
