@@ -1,0 +1,99 @@
+#include "app/extension_host.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "app/verbose_services.h"
+#include "platform/linux/ffmpeg_av_foundation.h"
+#include "platform/linux/gio_application.h"
+#include "platform/linux/plist_user_defaults.h"
+#include "platform/linux/posix_file_manager.h"
+#include "platform/linux/queued_item_provider.h"
+#include "platform/linux/random_uuid_source.h"
+#include "platform/linux/stdio_output.h"
+#include "platform/linux/terminal_alert_presenter.h"
+#include "share/share_view_controller.h"
+
+namespace app {
+namespace {
+
+namespace lp = platform::linux_platform;
+
+lp::ItemLoadQueue::Result ResultOf(const AttachmentSpec& spec) {
+  switch (spec.payload) {
+    case AttachmentSpec::Payload::string:
+      return {platform::LoadedItem{spec.value}, std::nullopt};
+    case AttachmentSpec::Payload::url:
+      if (auto url = platform::URL::URLWithString(spec.value)) return {platform::LoadedItem{*url}, std::nullopt};
+      return {std::nullopt, platform::NSError{"not a URL: " + spec.value}};
+    case AttachmentSpec::Payload::data:
+      return {platform::LoadedItem{platform::DataFromString(spec.value)}, std::nullopt};
+    case AttachmentSpec::Payload::error:
+      return {std::nullopt, platform::NSError{spec.value}};
+    case AttachmentSpec::Payload::none:
+      break;
+  }
+  return {};
+}
+
+std::vector<std::shared_ptr<platform::NSObject>> InputItems(const ShareRequest& request,
+                                                            const std::shared_ptr<lp::ItemLoadQueue>& queue) {
+  std::vector<std::shared_ptr<platform::NSObject>> items;
+  for (const ItemSpec& spec : request.inputItems) {
+    if (!spec.isExtensionItem) {
+      items.push_back(std::make_shared<platform::NSObject>());
+      continue;
+    }
+    std::optional<platform::NSExtensionItem::Attachments> attachments;
+    if (spec.attachments) {
+      attachments.emplace();
+      for (const AttachmentSpec& a : *spec.attachments) {
+        attachments->push_back(std::make_shared<lp::QueuedItemProvider>(
+            a.types, ResultOf(a), std::chrono::milliseconds(a.delayMs), queue));
+      }
+    }
+    items.push_back(std::make_shared<platform::NSExtensionItem>(std::move(attachments)));
+  }
+  return items;
+}
+
+}  // namespace
+
+int RunShare(const ShareRequest& request) {
+  std::FILE* log = request.verbose ? stderr : nullptr;
+  const std::string configHome = lp::DefaultConfigHome();
+
+  std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(lp::DefaultDataHome());
+  std::shared_ptr<platform::NSUserDefaultsSuites> suites = std::make_shared<lp::PlistUserDefaultsSuites>(configHome);
+  if (log) {
+    files = std::make_shared<VerboseFileManager>(files, log);
+    suites = std::make_shared<VerboseUserDefaultsSuites>(suites, configHome, log);
+  }
+  halvernsignet_mobile_Share::PlatformServices services{
+      files, suites, std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::FfmpegAVFoundation>(),
+      std::make_shared<lp::StdioOutput>(stdout)};
+
+  auto alerts = std::make_shared<CountingAlertPresenter>(std::make_shared<lp::TerminalAlertPresenter>(stderr));
+  lp::GioApplication application(log ? lp::GioApplication::Reporter([log](const lp::OpenURLOutcome& outcome) {
+    std::fprintf(log, "halvernsignet-share: %s\n", outcome.description().c_str());
+  })
+                                        : lp::GioApplication::Reporter());
+
+  auto queue = std::make_shared<lp::ItemLoadQueue>();
+  auto context = std::make_shared<lp::ExtensionRequest>(InputItems(request, queue));
+
+  auto controller = halvernsignet_mobile_Share::ShareViewController::initWithNibName(std::nullopt, std::nullopt,
+                                                                                     std::move(services));
+  controller->setExtensionContext(context);
+  controller->setNextResponder(&application);
+  controller->setAlertPresenter(alerts);
+  controller->viewDidLoad();
+  controller->viewDidAppear(true);
+  queue->waitUntilIdle();
+
+  if (alerts->presented() > 0) return kErrorAlertShown;
+  return context->completions() > 0 ? kHandedOver : kNeverCompleted;
+}
+
+}  // namespace app

@@ -1,0 +1,12 @@
+// halvernsignet-share: shares texts, links, photos, movies and files with the
+// halvernsignet application on this desktop.
+#include "app/command_line.h"
+#include "app/extension_host.h"
+
+int main(int argc, char** argv) {
+  app::CommandLineContext context;
+  context.appGroupIdentifier = "group." HOST_APP_BUNDLE_IDENTIFIER;
+  const app::ParseResult parsed = app::ParseCommandLine(argc, argv, context);
+  if (parsed.action != app::ParseResult::Action::run) return parsed.exitStatus;
+  return app::RunShare(parsed.request);
+}

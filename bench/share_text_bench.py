@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""Whole-process time and peak memory of a one-text share.
+
+Alternates, in one run, the share (`build/halvernsignet-share --text Hello`,
+a fresh session each time, no URL handler registered) with what a person
+would do by hand instead: a python3 one-liner that writes the same value into
+the same suite with plistlib. Prints medians, the ratio, and peak RSS.
+"""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+BINARY = os.environ.get("SHARE_BINARY", str(ROOT / "build" / "halvernsignet-share"))
+RUNS = int(sys.argv[1]) if len(sys.argv) > 1 else 30
+
+BY_HAND = ("import os, plistlib; p = os.environ['XDG_CONFIG_HOME'] + '/group.com.halvernsignet.mobile.plist'; "
+           "d = plistlib.load(open(p, 'rb')) if os.path.exists(p) else {}; d['ShareKey'] = ['Hello']; "
+           "plistlib.dump(d, open(p + '.tmp', 'wb')); os.replace(p + '.tmp', p)")
+
+
+def measure(argv, env):
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"{argv[0]} failed with {status}")
+    return elapsed, usage.ru_maxrss  # KiB
+
+
+def session():
+    root = Path(tempfile.mkdtemp(prefix="hs-bench-"))
+    env = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+    env.update(HOME=str(root), XDG_CONFIG_HOME=str(root / "config"), XDG_DATA_HOME=str(root / "data"))
+    (root / "config").mkdir()
+    return env
+
+
+def main():
+    commands = {"halvernsignet-share --text": [BINARY, "--text", "Hello"],
+                "python3 plistlib by hand": [sys.executable, "-c", BY_HAND]}
+    times = {name: [] for name in commands}
+    peaks = {name: 0 for name in commands}
+    for _ in range(RUNS):
+        for name, argv in commands.items():
+            elapsed, rss = measure(argv, session())
+            times[name].append(elapsed)
+            peaks[name] = max(peaks[name], rss)
+    for name in commands:
+        print(f"{name:28} median {statistics.median(times[name]) * 1000:7.2f} ms   peak RSS {peaks[name] / 1024:6.1f} MiB")
+    share, by_hand = (statistics.median(times[n]) for n in commands)
+    print(f"ratio share / by hand: {share / by_hand:.2f} ({RUNS} alternating runs each)")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (address and undefined-behaviour
+# sanitizers on) and runs each for a while.
+# Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]   (60 by default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+bash scripts/setup.sh >/dev/null
+command -v clang++ >/dev/null || apt-get install -y -qq clang libclang-rt-14-dev >/dev/null
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DFUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
+targets=$(cd fuzz && ls *_fuzzer.cc | sed 's/\.cc$//')
+cmake --build build-fuzz --target $targets
+for target in $targets; do
+  corpus="build-fuzz/corpus/$target"
+  mkdir -p "$corpus"
+  seeds="fuzz/seeds/$target"
+  [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
+  echo "== $target, ${seconds}s"
+  "build-fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 "$corpus" 2>&1 | tail -n 3
+done

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the build needs (Debian 12 packages, when missing), then
+# configures and builds into build/. Safe to run again: it does only what is
+# left to do.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake ninja-build pkg-config python3 shared-mime-info
+  libglib2.0-dev libplist-dev nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}" >&2
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+fi
+
+build_type="${BUILD_TYPE:-RelWithDebInfo}"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="$build_type" ${CMAKE_ARGS:-} >/dev/null
+cmake --build build >&2
