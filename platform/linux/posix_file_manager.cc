@@ -253,6 +253,9 @@ Status PosixFileManager::writeData(const Data& data, const URL& url, bool atomic
       S_ISREG(previous.st_mode)) {
     (void)::fchmod(fd.get(), previous.st_mode & 07777);
   }
+  // The data reaches the disk before the name does: a crash can leave the
+  // old file or the new one, never a new name over empty contents.
+  if (::fdatasync(fd.get()) != 0) return fail(Status::Error(ErrnoMessage("cannot write", path, errno)));
   if (::close(fd.release()) != 0 && errno != EINTR) {
     return fail(Status::Error(ErrnoMessage("cannot write", path, errno)));
   }
