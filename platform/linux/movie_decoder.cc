@@ -306,6 +306,10 @@ std::optional<CGImage> MovieDecoder::imageAt(CMTime time, const ImageRequest& re
   }
   std::optional<CGImage> image = ScaleFrame(*frame_, size, scaler_, status);
   av_frame_unref(frame_.get());
+  // A picture is usually asked for once: give the decoder's frame pool and
+  // tables back now rather than hold megabytes while the caller encodes.
+  codec_.reset();
+  scaler_.reset();
   if (!image) return std::nullopt;
   return Reorient(*image, orientation);
 }
