@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/linux/frame_scaler.h"
 #include "platform/linux/image_orientation.h"
@@ -316,6 +317,9 @@ TEST_F(FfmpegAVFoundationTest, FilesThatAreNotMoviesGiveNoFrameAndNoDuration) {
   testsupport::WriteTextFile(bad.back(), "Shopping list\nmilk\neggs\n");
   bad.push_back(dir_.path() / "missing.mp4");
   bad.push_back(dir_.path());  // a directory
+  bad.push_back(dir_.path() / "pipe.mp4");  // opening a FIFO would wait for a writer forever
+  ASSERT_EQ(mkfifo(bad.back().c_str(), 0600), 0);
+  bad.push_back("/dev/zero");
 
   for (const auto& path : bad) {
     SCOPED_TRACE(path.filename().string());
