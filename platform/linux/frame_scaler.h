@@ -14,10 +14,10 @@ struct PixelSize {
   bool operator==(const PixelSize&) const = default;
 };
 
-// The size a width x height picture with square-ish pixels of aspect
+// The size a width x height picture whose pixels have the aspect
 // sampleAspectNum:sampleAspectDen is shown at, scaled down (never up) to fit
-// within maxWidth x maxHeight with its aspect kept. A bound of 0 is no bound.
-// Sizes round half up and are at least 1.
+// within maxWidth x maxHeight with its aspect kept. A bound of 0 is no bound;
+// an unknown aspect (0) counts as square. Sizes round half up, at least 1.
 PixelSize FitWithin(int width, int height, int sampleAspectNum, int sampleAspectDen, int maxWidth,
                     int maxHeight);
 

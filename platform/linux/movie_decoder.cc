@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <limits>
+
+#include <sys/stat.h>
 
 #include "platform/linux/ffmpeg_error.h"
 #include "platform/linux/frame_scaler.h"
@@ -69,6 +72,10 @@ int MovieDecoder::interrupted(void* self) {
 Status MovieDecoder::open(const std::string& path) {
   // A relative path could be read by FFmpeg as "protocol:rest".
   if (path.empty() || path.front() != '/') return Error("not a local file path");
+  // A FIFO or device would block open() or never end, beyond the interrupt's reach.
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return Error(std::string("cannot open the movie: ") + std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) return Error("not a regular file");
   deadline_ = std::chrono::steady_clock::now() + kTimeBudget;
 
   AVFormatContext* raw = avformat_alloc_context();
@@ -306,6 +313,10 @@ std::optional<CGImage> MovieDecoder::imageAt(CMTime time, const ImageRequest& re
   }
   std::optional<CGImage> image = ScaleFrame(*frame_, size, scaler_, status);
   av_frame_unref(frame_.get());
+  // A picture is usually asked for once: give the decoder's frame pool and
+  // tables back now rather than hold megabytes while the caller encodes.
+  codec_.reset();
+  scaler_.reset();
   if (!image) return std::nullopt;
   return Reorient(*image, orientation);
 }

@@ -35,6 +35,9 @@ std::optional<Data> EncodePNG(const CGImage& image, Status* status) {
   context->height = image.height;
   context->pix_fmt = format;
   context->time_base = AVRational{1, 1};
+  // zlib level 3 takes half the time of the default level on a 360-pixel
+  // frame for about 15% more bytes (37 KB instead of 32 KB).
+  context->compression_level = 3;
   int result = avcodec_open2(context.get(), codec, nullptr);
   if (result < 0) {
     *status = FfmpegError("cannot start the PNG encoder", result);

@@ -1,0 +1,178 @@
+#include "tests/support/test_movies.h"
+
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/error.h>
+#include <libavutil/opt.h>
+}
+
+namespace testsupport {
+namespace {
+
+using platform::Status;
+
+std::string ErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+Status Failed(const std::string& what, int code) { return Status::Error(what + ": " + ErrorText(code)); }
+
+struct OutputCloser {
+  void operator()(AVFormatContext* context) const {
+    if (context->pb != nullptr) avio_closep(&context->pb);
+    avformat_free_context(context);
+  }
+};
+struct CodecFreer {
+  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameFreer {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFreer {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+
+// Limited-range luma for a gray level, the inverse of what decoders show.
+int LumaForGray(int gray) { return 16 + (gray * 219 + 127) / 255; }
+
+void PaintFrame(AVFrame& frame, int index) {
+  const int luma = LumaForGray(MarkerGray(index));
+  const int halfW = frame.width / 2;
+  const int halfH = frame.height / 2;
+  for (int y = 0; y < frame.height; ++y) {
+    std::uint8_t* row = frame.data[0] + static_cast<std::ptrdiff_t>(y) * frame.linesize[0];
+    for (int x = 0; x < frame.width; ++x) row[x] = static_cast<std::uint8_t>(x < halfW && y < halfH ? 81 : luma);
+  }
+  for (int y = 0; y < (frame.height + 1) / 2; ++y) {
+    std::uint8_t* u = frame.data[1] + static_cast<std::ptrdiff_t>(y) * frame.linesize[1];
+    std::uint8_t* v = frame.data[2] + static_cast<std::ptrdiff_t>(y) * frame.linesize[2];
+    for (int x = 0; x < (frame.width + 1) / 2; ++x) {
+      const bool red = 2 * x < halfW && 2 * y < halfH;
+      u[x] = red ? 90 : 128;
+      v[x] = red ? 240 : 128;
+    }
+  }
+}
+
+Status Drain(AVCodecContext& codec, AVFormatContext& output, AVStream& stream, AVPacket& packet) {
+  for (;;) {
+    int result = avcodec_receive_packet(&codec, &packet);
+    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return Status::OK();
+    if (result < 0) return Failed("encode", result);
+    // Each frame lasts one tick; without it the muxer drops the last frame's length.
+    if (packet.duration == 0) packet.duration = 1;
+    av_packet_rescale_ts(&packet, codec.time_base, stream.time_base);
+    packet.stream_index = stream.index;
+    if ((result = av_interleaved_write_frame(&output, &packet)) < 0) return Failed("write", result);
+  }
+}
+
+}  // namespace
+
+bool HasH264Encoder() { return avcodec_find_encoder_by_name("libx264") != nullptr; }
+
+int MarkerGray(int frameIndex) { return 24 + (frameIndex * 3) % 200; }
+
+Status WriteTestMovie(const std::filesystem::path& path, const TestMovie& movie) {
+  AVFormatContext* rawOutput = nullptr;
+  int result = avformat_alloc_output_context2(&rawOutput, nullptr, nullptr, path.c_str());
+  if (result < 0) return Failed("container", result);
+  std::unique_ptr<AVFormatContext, OutputCloser> output(rawOutput);
+
+  const std::string encoderName = !movie.codec.empty() ? movie.codec : HasH264Encoder() ? "libx264" : "mpeg4";
+  const AVCodec* encoder = avcodec_find_encoder_by_name(encoderName.c_str());
+  if (encoder == nullptr) return Status::Error("no encoder " + encoderName);
+  std::unique_ptr<AVCodecContext, CodecFreer> codec(avcodec_alloc_context3(encoder));
+  AVStream* stream = avformat_new_stream(output.get(), nullptr);
+  if (!codec || stream == nullptr) return Status::Error("out of memory");
+
+  codec->width = movie.width;
+  codec->height = movie.height;
+  codec->pix_fmt = AV_PIX_FMT_YUV420P;
+  codec->time_base = AVRational{1, movie.fps};
+  codec->framerate = AVRational{movie.fps, 1};
+  codec->gop_size = movie.gop;
+  codec->keyint_min = movie.gop;
+  codec->max_b_frames = movie.bFrames;
+  if (output->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (encoderName == "libx264") {
+    av_opt_set(codec->priv_data, "preset", "ultrafast", 0);
+    // Key frames only where the GOP says, so tests know which frame is one.
+    av_opt_set(codec->priv_data, "x264-params", "scenecut=0", 0);
+  } else {
+    av_opt_set_int(codec->priv_data, "sc_threshold", 1000000000, AV_OPT_SEARCH_CHILDREN);
+  }
+  if ((result = avcodec_open2(codec.get(), encoder, nullptr)) < 0) return Failed("open encoder", result);
+  if ((result = avcodec_parameters_from_context(stream->codecpar, codec.get())) < 0) {
+    return Failed("parameters", result);
+  }
+  stream->time_base = codec->time_base;
+
+  if (movie.rotation != 0 || movie.mirrored) {
+    auto* matrix = reinterpret_cast<std::int32_t*>(
+        av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(std::int32_t)));
+    if (matrix == nullptr) return Status::Error("out of memory");
+    av_display_rotation_set(matrix, movie.rotation);
+    if (movie.mirrored) av_display_matrix_flip(matrix, 1, 0);
+  }
+
+  if ((result = avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) return Failed("create file", result);
+  if ((result = avformat_write_header(output.get(), nullptr)) < 0) return Failed("header", result);
+
+  std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+  std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+  if (!frame || !packet) return Status::Error("out of memory");
+  frame->width = movie.width;
+  frame->height = movie.height;
+  frame->format = AV_PIX_FMT_YUV420P;
+  if ((result = av_frame_get_buffer(frame.get(), 0)) < 0) return Failed("frame", result);
+
+  const auto firstPts = static_cast<std::int64_t>(std::llround(movie.startSeconds * movie.fps));
+  const auto frames = static_cast<int>(std::lround(movie.seconds * movie.fps));
+  for (int i = 0; i < frames; ++i) {
+    if ((result = av_frame_make_writable(frame.get())) < 0) return Failed("frame", result);
+    PaintFrame(*frame, i);
+    frame->pts = firstPts + i;
+    if ((result = avcodec_send_frame(codec.get(), frame.get())) < 0) return Failed("encode", result);
+    if (Status drained = Drain(*codec, *output, *stream, *packet); !drained.ok()) return drained;
+  }
+  if ((result = avcodec_send_frame(codec.get(), nullptr)) < 0) return Failed("encode", result);
+  if (Status drained = Drain(*codec, *output, *stream, *packet); !drained.ok()) return drained;
+  if ((result = av_write_trailer(output.get())) < 0) return Failed("trailer", result);
+  return Status::OK();
+}
+
+void TruncateFile(const std::filesystem::path& path, std::uintmax_t size) {
+  std::filesystem::resize_file(path, size);
+}
+
+void OverwriteWithNoise(const std::filesystem::path& path, std::uintmax_t offset, std::uintmax_t length,
+                        std::uint32_t seed) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(static_cast<std::streamoff>(offset));
+  std::mt19937 random(seed);
+  for (std::uintmax_t i = 0; i < length; ++i) file.put(static_cast<char>(random() & 0xff));
+}
+
+void WriteRandomFile(const std::filesystem::path& path, std::size_t size, std::uint32_t seed) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  std::mt19937 random(seed);
+  for (std::size_t i = 0; i < size; ++i) file.put(static_cast<char>(random() & 0xff));
+}
+
+void WriteTextFile(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+}  // namespace testsupport
