@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "app/verbose_services.h"
-#include "platform/linux/ffmpeg_av_foundation.h"
 #include "platform/linux/gio_application.h"
+#include "platform/linux/movie_module.h"
 #include "platform/linux/plist_user_defaults.h"
 #include "platform/linux/posix_file_manager.h"
 #include "platform/linux/queued_item_provider.h"
@@ -71,7 +71,7 @@ int RunShare(const ShareRequest& request) {
     suites = std::make_shared<VerboseUserDefaultsSuites>(suites, configHome, log);
   }
   halvernsignet_mobile_Share::PlatformServices services{
-      files, suites, std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::FfmpegAVFoundation>(),
+      files, suites, std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::LazyAVFoundation>(lp::DefaultMovieModulePath()),
       std::make_shared<lp::StdioOutput>(stdout)};
 
   auto alerts = std::make_shared<CountingAlertPresenter>(std::make_shared<lp::TerminalAlertPresenter>(stderr));
