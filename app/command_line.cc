@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <glib.h>
+
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -174,6 +176,10 @@ ParseResult ParseCommandLine(int argc, char** argv, const CommandLineContext& co
       if (index >= option->results().size()) continue;
       const std::string& value = option->results()[index];
       if (option == text) {
+        // A shared text is Unicode; bytes that are not UTF-8 have no faithful form in the suite.
+        if (!g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr)) {
+          throw UsageError{"--text: the text is not valid UTF-8"};
+        }
         attachments.push_back({{kPlainTextType}, AttachmentSpec::Payload::string, value, 0});
       } else if (option == url) {
         attachments.push_back(LinkAttachment(value, "--url"));

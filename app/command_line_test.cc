@@ -148,6 +148,7 @@ TEST(ParseCommandLine, UsageErrorsShareNothingAndExitTwo) {
       {{"--manifest", "a.json", "--manifest", "b.json"}, "--manifest"},
       {{"--manifest", "/no/such/manifest.json"}, "cannot open /no/such/manifest.json"},
       {{"--manifest", "-"}, "not valid JSON"},
+      {{"--text", "caf\xE9"}, "--text: the text is not valid UTF-8"},
   };
   for (const auto& [args, expected] : cases) {
     const Parsed run = Parse(args);

@@ -146,6 +146,47 @@ bool ValidSuiteName(std::string_view name) {
          name.find('\0') == std::string_view::npos;
 }
 
+// Whether XML 1.0 can carry the text: valid UTF-8 without the control
+// characters it forbids (even as character references).
+bool XmlCanCarry(std::string_view text) {
+  if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return false;
+  for (unsigned char c : text) {
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+  }
+  return true;
+}
+
+// The bytes of the suite file: XML, the form host applications read by
+// default; with a carriage return escaped so a parser keeps it (it would
+// read a raw one as a line feed). A value XML cannot carry at all (a text
+// with a control character) makes the whole file a binary property list,
+// which every reader of suites also reads, rather than a file no one can
+// parse.
+std::optional<std::string> SuiteFileContents(plist_t root) {
+  char* xml = nullptr;
+  uint32_t xmlLength = 0;
+  plist_to_xml(root, &xml, &xmlLength);
+  if (xml == nullptr) return std::nullopt;
+  std::string text(xml, xmlLength);
+  plist_to_xml_free(xml);
+  if (XmlCanCarry(text)) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+      if (c == '\r') escaped += "&#13;";
+      else escaped += c;
+    }
+    return escaped;
+  }
+  char* binary = nullptr;
+  uint32_t binaryLength = 0;
+  plist_to_bin(root, &binary, &binaryLength);
+  if (binary == nullptr) return std::nullopt;
+  std::string bytes(binary, binaryLength);
+  plist_to_bin_free(binary);
+  return bytes;
+}
+
 }  // namespace
 
 std::string DefaultConfigHome() {
@@ -207,16 +248,13 @@ bool PlistUserDefaults::synchronize() {
 
   for (const auto& [key, value] : staged_) plist_dict_set_item(root.get(), key.c_str(), NodeFor(value));
 
-  char* xml = nullptr;
-  uint32_t xmlLength = 0;
-  plist_to_xml(root.get(), &xml, &xmlLength);
-  if (xml == nullptr) return false;
-  std::unique_ptr<char, void (*)(char*)> ownedXml(xml, plist_to_xml_free);
+  const std::optional<std::string> file = SuiteFileContents(root.get());
+  if (!file) return false;
 
   std::string tempPath = directory_ + "/." + name_ + ".plist.XXXXXX";
   Fd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
   if (!temp.valid()) return false;
-  const bool written = ::fchmod(temp.get(), 0600) == 0 && WriteAll(temp.get(), xml, xmlLength) &&
+  const bool written = ::fchmod(temp.get(), 0600) == 0 && WriteAll(temp.get(), file->data(), file->size()) &&
                        ::fsync(temp.get()) == 0 && temp.close() &&
                        ::rename(tempPath.c_str(), suitePath.c_str()) == 0;
   if (!written) {

@@ -157,6 +157,47 @@ TEST_F(PlistUserDefaultsTest, PythonPlistlibReadsTheSuite) {
   EXPECT_STREQ(line, "True\n");
 }
 
+// Texts with characters XML cannot carry (or would change) still read back
+// exactly, with this suite's own reader and with Python's plistlib.
+TEST_F(PlistUserDefaultsTest, TextsWithControlCharactersAndCarriageReturnsReadBackExactly) {
+  const std::vector<std::string> crOnly{"line one\r\nline two\r"};
+  const std::vector<std::string> control{"bell\x07", "esc\x1b[0m", "tab\tand\rreturn"};
+  for (const auto& texts : {crOnly, control}) {
+    auto suite = suites.initWithSuiteName("group.test");
+    ASSERT_TRUE(suite);
+    suite->setObject(texts, "ShareKey");
+    ASSERT_TRUE(suite->synchronize());
+    auto dict = ReadSuite(suitePath);
+    ASSERT_TRUE(dict);
+    EXPECT_EQ(StringsAt(dict.get(), "ShareKey"), texts);
+
+    std::string expected = "[";
+    for (const auto& t : texts) {
+      expected += "'";
+      for (unsigned char c : t) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        expected += hex;
+      }
+      expected += "',";
+    }
+    expected += "]";
+    const std::string command =
+        "python3 -c \"import plistlib,sys; d=plistlib.load(open(sys.argv[1],'rb')); "
+        "print(d['ShareKey'] == [s.encode('latin-1').decode('unicode_escape') for s in eval(sys.argv[2])])\" '" +
+        suitePath.string() + "' \"" + expected + "\"";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[64] = {};
+    const bool gotLine = std::fgets(line, sizeof line, pipe) != nullptr;
+    EXPECT_EQ(pclose(pipe), 0);
+    ASSERT_TRUE(gotLine);
+    EXPECT_STREQ(line, "True\n");
+  }
+  // Only the texts XML cannot carry at all change the file's form.
+  EXPECT_NE(ReadFile(suitePath).rfind("bplist", 0), std::string::npos);
+}
+
 TEST_F(PlistUserDefaultsTest, OtherKeysOfXmlAndBinarySuitesAreKept) {
   for (const bool binary : {false, true}) {
     SCOPED_TRACE(binary ? "binary" : "xml");
