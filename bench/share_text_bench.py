@@ -25,12 +25,19 @@ BY_HAND = ("import os, plistlib; p = os.environ['XDG_CONFIG_HOME'] + '/group.com
 
 def measure(argv, env):
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(proc.pid, 0)
+    result = subprocess.run(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"{argv[0]} failed with {status}")
-    return elapsed, usage.ru_maxrss  # KiB
+    if result.returncode != 0:
+        sys.exit(f"{argv[0]} failed with {result.returncode}")
+    return elapsed
+
+
+def peak_rss_kib(argv, env):
+    # Through /usr/bin/time: a child started from this process would inherit
+    # Python's own high-water mark across exec.
+    out = subprocess.run(["/usr/bin/time", "-f", "%M", *argv], env=env, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE, text=True, check=True)
+    return int(out.stderr.strip().splitlines()[-1])
 
 
 def session():
@@ -48,9 +55,9 @@ def main():
     peaks = {name: 0 for name in commands}
     for _ in range(RUNS):
         for name, argv in commands.items():
-            elapsed, rss = measure(argv, session())
-            times[name].append(elapsed)
-            peaks[name] = max(peaks[name], rss)
+            times[name].append(measure(argv, session()))
+    for name, argv in commands.items():
+        peaks[name] = max(peak_rss_kib(argv, session()) for _ in range(5))
     for name in commands:
         print(f"{name:28} median {statistics.median(times[name]) * 1000:7.2f} ms   peak RSS {peaks[name] / 1024:6.1f} MiB")
     share, by_hand = (statistics.median(times[n]) for n in commands)
