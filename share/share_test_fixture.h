@@ -40,6 +40,10 @@ class ShareTest : public ::testing::Test {
   std::shared_ptr<pt::FakeExtensionContext> context;
   std::shared_ptr<ShareViewController> controller;
 
+  ~ShareTest() override {
+    for (const auto& provider : providers) provider->dropPendingLoads();
+  }
+
   PlatformServices services() { return PlatformServices{files, defaults, uuids, av, output}; }
 
   std::shared_ptr<ShareViewController> makeController() {

@@ -4,18 +4,10 @@
 
 #include <gio/gio.h>
 
+#include "platform/linux/glib_handles.h"
+
 namespace platform::linux_platform {
 namespace {
-
-struct GObjectDeleter {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
-
-struct GFreeDeleter {
-  void operator()(gpointer p) const { g_free(p); }
-};
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 

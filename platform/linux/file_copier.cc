@@ -28,6 +28,23 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Opens the entry that `expected` describes (relative to `dir`) and checks it
+// is still that file, of the same kind. O_NONBLOCK: should the entry have
+// turned into a pipe since it was looked at, opening it must not wait for a
+// writer.
+Status OpenSameFile(int dir, const std::string& name, int extraFlags, const struct stat& expected,
+                    const std::string& path, UniqueFd& file, struct stat& opened) {
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | extraFlags |
+                    (S_ISDIR(expected.st_mode) ? O_DIRECTORY : 0);
+  file = UniqueFd(::openat(dir, name.c_str(), flags));
+  if (!file.valid()) return Status::Error(ErrnoMessage("cannot open", path, errno));
+  if (::fstat(file.get(), &opened) != 0) return Status::Error(ErrnoMessage("cannot read", path, errno));
+  if (!SameFile(expected, opened) || (opened.st_mode & S_IFMT) != (expected.st_mode & S_IFMT)) {
+    return Status::Error(path + " changed while it was being copied");
+  }
+  return Status::OK();
+}
+
 const char* KindOfSpecialFile(mode_t mode) {
   if (S_ISFIFO(mode)) return "a named pipe";
   if (S_ISSOCK(mode)) return "a socket";
@@ -151,18 +168,10 @@ class TreeCopier {
     if (S_ISLNK(st.st_mode)) return copyLink(srcDir, name, st, srcPath, dstDir, dstPath);
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
 
-    // O_NONBLOCK: should the entry have turned into a pipe since fstatat,
-    // opening it must not wait for a writer.
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                      (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0);
-    UniqueFd src(::openat(srcDir, name.c_str(), flags));
-    if (!src.valid()) return Status::Error(ErrnoMessage("cannot open", srcPath, errno));
+    UniqueFd src;
     struct stat opened {};
-    if (::fstat(src.get(), &opened) != 0) {
-      return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
-    }
-    if (!SameFile(st, opened) || (opened.st_mode & S_IFMT) != (st.st_mode & S_IFMT)) {
-      return Status::Error(srcPath + " changed while it was being copied");
+    if (Status status = OpenSameFile(srcDir, name, O_NOFOLLOW, st, srcPath, src, opened); !status.ok()) {
+      return status;
     }
     return copyOpened(std::move(src), opened, srcPath, dstDir, name, dstPath, depth);
   }
@@ -282,16 +291,10 @@ Status CopyItem(const std::string& srcPath, const std::string& dstPath, CopyProg
     return Status::Error("cannot copy folder " + srcPath + " into itself (" + dstPath + ")");
   }
 
-  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                    (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0);
-  UniqueFd src(::open(srcPath.c_str(), flags));
-  if (!src.valid()) return Status::Error(ErrnoMessage("cannot open", srcPath, errno));
+  UniqueFd src;
   struct stat opened {};
-  if (::fstat(src.get(), &opened) != 0) {
-    return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
-  }
-  if (!SameFile(st, opened) || (opened.st_mode & S_IFMT) != (st.st_mode & S_IFMT)) {
-    return Status::Error(srcPath + " changed while it was being copied");
+  if (Status opening = OpenSameFile(AT_FDCWD, srcPath, 0, st, srcPath, src, opened); !opening.ok()) {
+    return opening;
   }
 
   ProgressScope scope(progress);

@@ -7,18 +7,10 @@
 #include <gio/gio.h>
 #include <unistd.h>
 
+#include "platform/linux/glib_handles.h"
+
 namespace platform::linux_platform {
 namespace {
-
-struct GObjectDeleter {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
-
-struct GErrorDeleter {
-  void operator()(GError* error) const { g_error_free(error); }
-};
 
 class DevNull {
  public:

@@ -8,13 +8,17 @@ namespace platform::linux_platform {
 ItemLoadQueue::ItemLoadQueue() : worker_([this] { run(); }) {}
 
 ItemLoadQueue::~ItemLoadQueue() {
-  waitUntilIdle();
+  const bool onWorker = std::this_thread::get_id() == worker_.get_id();
+  if (!onWorker) waitUntilIdle();
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_all();
-  worker_.join();
+  // A completion that let go of the last owner leaves the worker to end by
+  // itself; a thread cannot wait for itself.
+  if (onWorker) worker_.detach();
+  else worker_.join();
 }
 
 void ItemLoadQueue::start(Load load, NSItemProviderCompletionHandler completion) {
@@ -56,6 +60,11 @@ void ItemLoadQueue::run() {
     } catch (...) {
       std::fprintf(stderr, "halvernsignet-share: a load's completion failed\n");
     }
+    // What the load and its completion hold (the shared item, its providers,
+    // and through them this queue) is let go before the delivery is counted:
+    // once it is counted the owner may go, and the queue must never be
+    // destroyed on its own worker.
+    job = Job{};
     {
       std::lock_guard lock(mutex_);
       ++delivered_;

@@ -52,6 +52,22 @@ TEST(ItemLoadQueue, ThrowingCompletionStillCountsAsDelivered) {
   EXPECT_TRUE(later);
 }
 
+// The owner lets go as soon as the last delivery is counted, while the
+// completion's captures (which own the queue through the provider) are still
+// being released on the worker: the queue must go on the owner's thread.
+TEST(ItemLoadQueue, OwnerCanLetGoRightAfterTheLastDelivery) {
+  for (int round = 0; round < 300; ++round) {
+    auto queue = std::make_shared<ItemLoadQueue>();
+    auto provider = std::make_shared<QueuedItemProvider>(
+        std::vector<std::string>{"public.plain-text"}, ItemLoadQueue::Result{LoadedItem{std::string("x")}, std::nullopt},
+        0ms, queue);
+    provider->loadItemForTypeIdentifier("public.text", [provider](auto, auto) {});
+    queue->waitUntilIdle();
+    queue.reset();
+    provider.reset();
+  }
+}
+
 TEST(QueuedItemProvider, ConformanceFollowsOfferedTypes) {
   auto queue = std::make_shared<ItemLoadQueue>();
   QueuedItemProvider provider({"public.file-url", "public.mpeg-4"}, {}, 0ms, queue);

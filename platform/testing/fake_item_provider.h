@@ -41,6 +41,13 @@ class FakeItemProvider : public NSItemProvider {
     return pending_.size();
   }
 
+  // Forgets the loads still waiting (their completions hold the shared item,
+  // which holds this provider).
+  void dropPendingLoads() {
+    std::lock_guard lock(mutex_);
+    pending_.clear();
+  }
+
   // Completes the oldest load still waiting.
   void deliver(std::optional<LoadedItem> item, std::optional<NSError> error = std::nullopt) {
     NSItemProviderCompletionHandler handler;
