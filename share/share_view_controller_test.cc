@@ -85,6 +85,7 @@ TEST_F(ShareTest, SecondInputItemIsIgnored) {
         std::make_shared<platform::NSExtensionItem>(platform::NSExtensionItem::Attachments{second})});
   EXPECT_EQ(first->requestedTypes().size(), 1u);
   EXPECT_EQ(second->requestedTypes().size(), 0u);
+  first->dropPendingLoads();
 }
 
 TEST_F(ShareTest, EveryAppearanceStartsFreshLoadsWithoutClearingLists) {
