@@ -22,6 +22,7 @@ sed "s|@EXEC@|$session/host-app.sh|" packaging/halvernsignet-host.desktop.in \
 printf '[Default Applications]\nx-scheme-handler/halvernsignet=halvernsignet-host.desktop\n' \
   > "$XDG_CONFIG_HOME/mimeapps.list"
 
+mkdir -p build/examples
 [ -f build/examples/clip.mp4 ] || build/make_test_movie build/examples/clip.mp4 --seconds 4 >/dev/null
 
 show() {

@@ -10,12 +10,20 @@ command -v clang++ >/dev/null || apt-get install -y -qq clang libclang-rt-14-dev
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DFUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
 targets=$(cd fuzz && ls *_fuzzer.cc | sed 's/\.cc$//')
-cmake --build build-fuzz --target $targets
+cmake --build build-fuzz --target $targets make_test_movie
+# Small movies of our own make are the movie fuzzer's starting points.
+mkdir -p build-fuzz/corpus/movie_fuzzer
+for spec in "tiny.mp4 --width 64 --height 48 --seconds 1 --fps 5" "turned.mov --width 48 --height 32 --seconds 1 --fps 4 --rotate 90" \
+            "mpeg4.mp4 --width 32 --height 32 --seconds 1 --fps 4 --codec mpeg4"; do
+  set -- $spec
+  out="build-fuzz/corpus/movie_fuzzer/$1"; shift
+  [ -f "$out" ] || build-fuzz/make_test_movie "$out" "$@" >/dev/null
+done
 for target in $targets; do
   corpus="build-fuzz/corpus/$target"
   mkdir -p "$corpus"
   seeds="fuzz/seeds/$target"
   [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
   echo "== $target, ${seconds}s"
-  "build-fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 "$corpus" 2>&1 | tail -n 3
+  "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 "$corpus" 2>&1 | tail -n 3
 done

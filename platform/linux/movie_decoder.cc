@@ -139,7 +139,7 @@ CMTime MovieDecoder::findDuration() const {
     return {};
   }
   if (stream.time_base.num == 1) return CMTime{stream.duration, stream.time_base.den};
-  return CMTime{av_rescale_q(stream.duration, stream.time_base, AV_TIME_BASE_Q), AV_TIME_BASE};
+  return CMTime{av_rescale_q(stream.duration, stream.time_base, AVRational{1, AV_TIME_BASE}), AV_TIME_BASE};
 }
 
 Status MovieDecoder::openDecoder() {
