@@ -9,6 +9,20 @@
 
 namespace platform::linux_platform {
 
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t put = ::write(fd, bytes, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 std::string ErrnoMessage(std::string_view what, std::string_view path, int err) {
   const char* text = strerrordesc_np(err);
   std::string message(what);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,10 @@ inline constexpr int kMaxTreeDepth = 128;
 // "<what> <path>: <system's text for err>", e.g.
 // "cannot open /a/b: No such file or directory".
 std::string ErrnoMessage(std::string_view what, std::string_view path, int err);
+
+// Writes all `size` bytes, going on after interrupted and short writes.
+// False (with errno set) when the write fails.
+bool WriteAll(int fd, const void* data, std::size_t size);
 
 // A path split into its directory, opened, and the last component.
 struct ParentAndName {

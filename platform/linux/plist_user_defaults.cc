@@ -16,31 +16,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/linux/file_tree.h"
+#include "platform/linux/unique_fd.h"
+
 namespace platform::linux_platform {
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  // close() can report a failed write-back; the caller needs to know.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 struct PlistDeleter {
   void operator()(plist_t node) const { plist_free(node); }
@@ -57,23 +37,10 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 enum class ReadStatus { ok, missing, failed };
 
 ReadStatus ReadWhole(const std::string& path, std::string& contents) {
-  Fd fd(OpenRetrying(path.c_str(), O_RDONLY));
+  UniqueFd fd(OpenRetrying(path.c_str(), O_RDONLY));
   if (!fd.valid()) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
   contents.clear();
   char buffer[65536];
@@ -137,7 +104,7 @@ bool MoveAside(const std::string& path) {
 }
 
 bool SyncDirectory(const std::string& directory) {
-  Fd dir(OpenRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY));
+  UniqueFd dir(OpenRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY));
   return dir.valid() && ::fsync(dir.get()) == 0;
 }
 
@@ -222,7 +189,7 @@ bool PlistUserDefaults::synchronize() {
   // The suite itself is replaced by rename, so the lock lives on a file that
   // never is; every writer of this suite takes it before reading.
   const std::string lockPath = directory_ + "/." + name_ + ".plist.lock";
-  Fd lockFd(OpenRetrying(lockPath.c_str(), O_RDWR | O_CREAT, 0600));
+  UniqueFd lockFd(OpenRetrying(lockPath.c_str(), O_RDWR | O_CREAT, 0600));
   if (!lockFd.valid()) return false;
   int locked;
   do {
@@ -252,10 +219,10 @@ bool PlistUserDefaults::synchronize() {
   if (!file) return false;
 
   std::string tempPath = directory_ + "/." + name_ + ".plist.XXXXXX";
-  Fd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
+  UniqueFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
   if (!temp.valid()) return false;
   const bool written = ::fchmod(temp.get(), 0600) == 0 && WriteAll(temp.get(), file->data(), file->size()) &&
-                       ::fsync(temp.get()) == 0 && temp.close() &&
+                       ::fsync(temp.get()) == 0 && ::close(temp.release()) == 0 &&
                        ::rename(tempPath.c_str(), suitePath.c_str()) == 0;
   if (!written) {
     ::unlink(tempPath.c_str());

@@ -32,17 +32,9 @@ bool IsAtOrBelow(const std::string& path, const std::string& top) {
                          (top.back() == '/' || path[top.size()] == '/'));
 }
 
-Status WriteAll(int fd, const Data& data, const std::string& path) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return Status::Error(ErrnoMessage("cannot write", path, errno));
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return Status::OK();
+Status WriteDataTo(int fd, const Data& data, const std::string& path) {
+  if (WriteAll(fd, data.data(), data.size())) return Status::OK();
+  return Status::Error(ErrnoMessage("cannot write", path, errno));
 }
 
 // A name no other writer in this directory will pick: the item's own name
@@ -224,7 +216,7 @@ Status PosixFileManager::writeData(const Data& data, const URL& url, bool atomic
   if (!atomically) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
     if (!fd.valid()) return Status::Error(ErrnoMessage("cannot create", path, errno));
-    if (Status written = WriteAll(fd.get(), data, path); !written.ok()) return written;
+    if (Status written = WriteDataTo(fd.get(), data, path); !written.ok()) return written;
     if (::close(fd.release()) != 0 && errno != EINTR) {
       return Status::Error(ErrnoMessage("cannot write", path, errno));
     }
@@ -246,7 +238,7 @@ Status PosixFileManager::writeData(const Data& data, const URL& url, bool atomic
     (void)::unlinkat(target.parent.get(), temporaryName.c_str(), 0);
     return failure;
   };
-  if (Status written = WriteAll(fd.get(), data, path); !written.ok()) return fail(written);
+  if (Status written = WriteDataTo(fd.get(), data, path); !written.ok()) return fail(written);
   // A file written over keeps its permissions; a new one stays owner-only.
   struct stat previous {};
   if (::fstatat(target.parent.get(), target.name.c_str(), &previous, 0) == 0 &&
