@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "halvernsignet_build_config.h"
 #include "platform/testing/fake_av_foundation.h"
 #include "platform/testing/fake_extension_context.h"
 #include "platform/testing/fake_item_provider.h"
@@ -27,7 +28,7 @@ namespace pt = platform::testing;
 // first item has the attachments a test names.
 class ShareTest : public ::testing::Test {
  protected:
-  const std::string group = std::string("group.") + HOST_APP_BUNDLE_IDENTIFIER;
+  const std::string group = std::string("group.") + build_config::kHostAppBundleIdentifier;
 
   std::shared_ptr<pt::InMemoryFileManager> files = std::make_shared<pt::InMemoryFileManager>();
   std::shared_ptr<pt::InMemoryUserDefaultsSuites> defaults = std::make_shared<pt::InMemoryUserDefaultsSuites>();

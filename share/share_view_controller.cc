@@ -1,15 +1,13 @@
 #include "share/share_view_controller.h"
 
+#include "halvernsignet_build_config.h"
 #include "platform/type_identifiers.h"
-
-#ifndef HOST_APP_BUNDLE_IDENTIFIER
-#define HOST_APP_BUNDLE_IDENTIFIER "com.halvernsignet.mobile"
-#endif
+#include "share/app_group.h"
 
 namespace halvernsignet_mobile_Share {
 
 ShareViewController::ShareViewController(PlatformServices services)
-    : hostAppBundleIdentifier(HOST_APP_BUNDLE_IDENTIFIER),
+    : hostAppBundleIdentifier(build_config::kHostAppBundleIdentifier),
       shareProtocol("halvernsignet"),
       sharedKey("ShareKey"),
       imageContentType(platform::kUTTypeImage),
@@ -54,7 +52,7 @@ void ShareViewController::appendMedia(std::shared_ptr<SharedMediaFile> record) {
   sharedMedia_.push_back(std::move(record));
 }
 
-std::string ShareViewController::appGroupIdentifier() const { return "group." + hostAppBundleIdentifier; }
+std::string ShareViewController::appGroupIdentifier() const { return AppGroupIdentifierFor(hostAppBundleIdentifier); }
 
 bool ShareViewController::isContentValid() { return true; }
 

@@ -4,6 +4,7 @@
 #include <random>
 #include <thread>
 
+#include "halvernsignet_build_config.h"
 #include "share/share_test_fixture.h"
 
 namespace halvernsignet_mobile_Share {
@@ -16,7 +17,7 @@ TEST_F(ShareTest, InitialisersSetTheConstantsAndEmptyLists) {
   auto fromCoder = ShareViewController::initWithCoder(platform::NSCoder{true}, services());
   ASSERT_TRUE(fromCoder);
   for (const auto& c : {fromNib, fromCoder}) {
-    EXPECT_EQ(c->hostAppBundleIdentifier, HOST_APP_BUNDLE_IDENTIFIER);
+    EXPECT_EQ(c->hostAppBundleIdentifier, build_config::kHostAppBundleIdentifier);
     EXPECT_EQ(c->appGroupIdentifier(), group);
     EXPECT_EQ(c->shareProtocol, "halvernsignet");
     EXPECT_EQ(c->sharedKey, "ShareKey");

@@ -1,7 +1,16 @@
 """Runs the real program in a throw-away desktop session: its own HOME and
 XDG directories, and a URL handler for the halvernsignet scheme whose
-command records every URL it is launched with."""
+command records every URL it is launched with.
 
+What the handler recorded is read only once the program and every process it
+started have exited, so "no URL was opened" is a fact, not a guess made after
+a pause. GIO detaches the handler (it is orphaned at once), so this process
+becomes a child subreaper: orphans of the programs it runs are re-parented to
+it instead of to init, and each program runs in a process group of its own
+that its handler inherits.
+"""
+
+import ctypes
 import os
 import plistlib
 import shutil
@@ -20,6 +29,37 @@ RECORDER = """#!/bin/sh
 printf '%s\\n' "$1" >> "$(dirname "$0")/urls.txt"
 """
 
+# How long the program and what it started may take to exit after a test
+# expects them to be done.
+SETTLE_SECONDS = 60
+
+PR_SET_CHILD_SUBREAPER = 36
+
+
+def become_subreaper():
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        errno = ctypes.get_errno()
+        raise OSError(errno, "prctl(PR_SET_CHILD_SUBREAPER): " + os.strerror(errno))
+
+
+become_subreaper()
+
+
+def wait_for_process_group(pgid, deadline):
+    """Reaps every process of group `pgid`; they are all children of this
+    process once the group's leader (already reaped) has exited, whether
+    they were started by it or by something it started."""
+    while True:
+        try:
+            if os.waitid(os.P_PGID, pgid, os.WEXITED | os.WNOHANG) is not None:
+                continue  # one more has exited; look again
+        except ChildProcessError:
+            return  # none of the group is left
+        if time.monotonic() > deadline:
+            raise AssertionError(f"processes started by the program (group {pgid}) are still running")
+        time.sleep(0.01)
+
 
 class Sandbox:
     def __init__(self, handler=True):
@@ -30,6 +70,7 @@ class Sandbox:
         for d in (self.config, self.data / "applications", self.root / "in"):
             d.mkdir(parents=True)
         self.urls_file = self.root / "urls.txt"
+        self.started = []  # every program run, so their process groups can be awaited
         if handler:
             self.register_handler()
 
@@ -54,12 +95,34 @@ class Sandbox:
         return env
 
     def run(self, *args, input=None, env=None, timeout=120):
-        return subprocess.run([BINARY, *map(str, args)], input=input, capture_output=True, text=True,
-                              env=env or self.env(), timeout=timeout, cwd=self.root / "in")
+        proc = self.popen(*args, env=env, stdin=subprocess.PIPE)
+        try:
+            stdout, stderr = proc.communicate(input, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.communicate()
+            raise
+        return subprocess.CompletedProcess(proc.args, proc.returncode, stdout, stderr)
 
-    def popen(self, *args, env=None):
-        return subprocess.Popen([BINARY, *map(str, args)], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                text=True, env=env or self.env(), cwd=self.root / "in")
+    def popen(self, *args, env=None, stdin=subprocess.DEVNULL):
+        # A process group of its own (its id is the program's pid), which the
+        # processes it starts inherit.
+        proc = subprocess.Popen([BINARY, *map(str, args)], stdin=stdin, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True, env=env or self.env(),
+                                cwd=self.root / "in", process_group=0)
+        self.started.append(proc)
+        return proc
+
+    def settle(self):
+        """Waits until every program run here, and everything each started,
+        has exited."""
+        deadline = time.monotonic() + SETTLE_SECONDS
+        while self.started:
+            proc = self.started[0]
+            proc.wait(timeout=max(0.0, deadline - time.monotonic()))
+            wait_for_process_group(proc.pid, deadline)
+            # Once empty, the group's id is free for reuse: never wait on it again.
+            self.started.pop(0)
 
     # What the host application receives.
     @property
@@ -82,17 +145,11 @@ class Sandbox:
             return []
         return sorted(p.name for p in self.container.iterdir())
 
-    def urls(self, expect=None, wait=5.0):
-        """The URLs the handler was launched with; waits for `expect` of them."""
-        deadline = time.monotonic() + wait
-        while True:
-            lines = self.urls_file.read_text().splitlines() if self.urls_file.exists() else []
-            if expect is None or len(lines) >= expect or time.monotonic() > deadline:
-                if expect is None:
-                    time.sleep(0.3)  # a launch that should not happen has time to show
-                    lines = self.urls_file.read_text().splitlines() if self.urls_file.exists() else []
-                return lines
-            time.sleep(0.02)
+    def urls(self):
+        """Every URL the handler was launched with, read once the programs and
+        whatever they started (the handler among them) have exited."""
+        self.settle()
+        return self.urls_file.read_text().splitlines() if self.urls_file.exists() else []
 
 
 class SandboxTest(unittest.TestCase):
@@ -107,4 +164,4 @@ class SandboxTest(unittest.TestCase):
 
     def assertHandedOver(self, result, fragment):
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(self.box.urls(expect=1), ["halvernsignet://dataUrl=ShareKey#" + fragment])
+        self.assertEqual(self.box.urls(), ["halvernsignet://dataUrl=ShareKey#" + fragment])

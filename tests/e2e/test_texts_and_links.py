@@ -56,7 +56,7 @@ class TextsAndLinks(SandboxTest):
         self.assertEqual(result.stdout, "[ERROR] Error loading data!\n")
         self.assertIn("Error loading data", result.stderr)
         self.assertEqual(self.box.stored(), ["still here"])
-        self.assertEqual(self.box.urls(expect=1), ["halvernsignet://dataUrl=ShareKey#text"])
+        self.assertEqual(self.box.urls(), ["halvernsignet://dataUrl=ShareKey#text"])
 
     def test_wrong_kinds_of_items_fail(self):
         for attachment in ({"types": ["public.plain-text"], "data": "aGk="},
