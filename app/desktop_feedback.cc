@@ -104,7 +104,10 @@ void DesktopFeedback::tellNoHandler() {
         return;
       }
     }
-    std::fprintf(stderr, "halvernsignet-share: %s: %s\n", kNoHandlerTitle, kNoHandlerMessage);
+    std::fprintf(stderr,
+                 "halvernsignet-share: %s: no application opens halvernsignet: links; the share was stored, "
+                 "but nothing was opened\n",
+                 kNoHandlerTitle);
   });
 }
 
