@@ -98,7 +98,7 @@ class LaunchedThroughGio(SandboxTest):
         for content_type in types:
             self.assertIn("halvernsignet-share.desktop", listed[content_type], content_type)
 
-    def test_two_files_reach_halvernsignet(self):
+    def test_two_files_reach_halvernsignet_as_files(self):
         entry = self.install_entry()
         photo = self.box.root / "in" / "a #%.jpg"
         shutil.copy(Path(__file__).resolve().parents[2] / "examples" / "IMG_0042.png", photo)
@@ -106,6 +106,9 @@ class LaunchedThroughGio(SandboxTest):
         notes.write_text("Day 1: rain.\n")
         uris = [Gio.File.new_for_path(str(p)).get_uri() for p in (photo, notes)]
         self.assertIn("%23%25", uris[0])
+        # A remote file with no local path (no GVfs FUSE mount here) is not
+        # passed at all: it must never become a link text.
+        uris.append("sftp://files.example.invalid/remote%20notes.txt")
         self.gio(f"app = Gio.DesktopAppInfo.new_from_filename({str(entry)!r})\n"
                  f"assert app.launch_uris({uris!r}, Gio.AppLaunchContext())\n")
 
