@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/desktop_feedback.h"
 #include "app/verbose_services.h"
 #include "platform/linux/extension_request.h"
 #include "platform/linux/gio_application.h"
@@ -13,7 +14,6 @@
 #include "platform/linux/queued_item_provider.h"
 #include "platform/linux/random_uuid_source.h"
 #include "platform/linux/stdio_output.h"
-#include "platform/linux/terminal_alert_presenter.h"
 #include "platform/linux/xdg_dirs.h"
 #include "share/share_view_controller.h"
 
@@ -64,7 +64,10 @@ std::vector<std::shared_ptr<platform::NSObject>> InputItems(const ShareRequest& 
 
 int RunShare(const ShareRequest& request) {
   std::FILE* log = request.verbose ? stderr : nullptr;
-  std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(lp::DefaultDataHome());
+  DesktopFeedback feedback(log);
+
+  std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(
+      lp::DefaultDataHome(), lp::PosixFileManager::Options{feedback.progress(request), lp::SyncMethod::kFileSystem});
   auto plistSuites = std::make_shared<lp::PlistUserDefaultsSuites>(lp::DefaultConfigHome());
   std::shared_ptr<platform::NSUserDefaultsSuites> suites = plistSuites;
   if (log) {
@@ -75,11 +78,8 @@ int RunShare(const ShareRequest& request) {
       files, suites, std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::LazyAVFoundation>(lp::DefaultMovieModulePath()),
       std::make_shared<lp::StdioOutput>(stdout)};
 
-  auto alerts = std::make_shared<CountingAlertPresenter>(std::make_shared<lp::TerminalAlertPresenter>(stderr));
-  lp::GioApplication application(log ? lp::GioApplication::Reporter([log](const lp::OpenURLOutcome& outcome) {
-    std::fprintf(log, "halvernsignet-share: %s\n", outcome.description().c_str());
-  })
-                                        : lp::GioApplication::Reporter());
+  auto alerts = std::make_shared<CountingAlertPresenter>(feedback.alerts());
+  lp::GioApplication application(feedback.openURLReporter());
 
   auto queue = std::make_shared<lp::ItemLoadQueue>();
   auto context = std::make_shared<lp::ExtensionRequest>(InputItems(request, queue));
@@ -92,6 +92,8 @@ int RunShare(const ShareRequest& request) {
   controller->viewDidLoad();
   controller->viewDidAppear(true);
   queue->waitUntilIdle();
+  // The process stays while the person still has an alert open.
+  feedback.finish();
 
   if (alerts->presented() > 0) return kErrorAlertShown;
   return context->completions() > 0 ? kHandedOver : kNeverCompleted;

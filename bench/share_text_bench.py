@@ -42,7 +42,10 @@ def peak_rss_kib(argv, env):
 
 def session():
     root = Path(tempfile.mkdtemp(prefix="hs-bench-"))
-    env = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+    # No display: with no URL handler registered, a share on a desktop would
+    # say so in a window and wait for it to be closed.
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("XDG_") and k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env.update(HOME=str(root), XDG_CONFIG_HOME=str(root / "config"), XDG_DATA_HOME=str(root / "data"))
     (root / "config").mkdir()
     return env

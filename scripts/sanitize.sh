@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
 suppressions="$PWD/scripts/tsan.supp"
+leaks="$PWD/scripts/lsan.supp"
 kinds=("$@")
 ((${#kinds[@]})) || kinds=(asan tsan)
 for kind in "${kinds[@]}"; do
@@ -18,6 +19,6 @@ for kind in "${kinds[@]}"; do
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE="$sanitize" >/dev/null
   cmake --build "$dir"
   # The end-to-end tests run the sanitized program too.
-  (cd "$dir" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 TSAN_OPTIONS="halt_on_error=1 suppressions=$suppressions" \
+  (cd "$dir" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS="suppressions=$leaks" TSAN_OPTIONS="halt_on_error=1 suppressions=$suppressions" \
      ctest --output-on-failure -j"$(nproc)")
 done

@@ -9,6 +9,10 @@ packages=(
   build-essential cmake ninja-build pkg-config python3 shared-mime-info
   libglib2.0-dev libplist-dev nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libgtk-4-dev
+  # Desktop tests: entries checked and launched through GIO, dialogs in Xvfb
+  # read back over the accessibility bus, clicked, and photographed.
+  desktop-file-utils python3-gi xvfb xauth dbus at-spi2-core python3-pyatspi xdotool imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -277,8 +277,10 @@ Status PosixFileManager::synchronizeWrittenItems() {
     paths.swap(written_);
   }
   if (paths.empty()) return Status::OK();
+  progress_->savingStarted();
   Status status = syncMethod_ == SyncMethod::kFileSystem ? syncFileSystems(paths)
                                                           : syncEachItem(paths);
+  progress_->savingFinished();
   if (!status.ok()) {
     // Keep them for the next attempt.
     std::lock_guard lock(mutex_);

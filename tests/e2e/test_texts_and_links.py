@@ -119,10 +119,11 @@ class TextsAndLinks(SandboxTest):
 class WithoutHandler(SandboxTest):
     handler = False
 
-    def test_no_handler_nothing_opened_nothing_printed(self):
+    def test_no_handler_nothing_opened_and_told_once(self):
         result = self.share("--text", "Hello")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout, "")
+        self.assertEqual(result.stderr.count("halvernsignet is not installed"), 1, result.stderr)
         self.assertEqual(self.box.stored(), ["Hello"])
         self.assertEqual(self.box.urls(), [])
 
