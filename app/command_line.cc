@@ -12,6 +12,7 @@
 #include "app/manifest.h"
 #include "platform/linux/content_type_sniffer.h"
 #include "platform/type_identifiers.h"
+#include "platform/status_or.h"
 #include "platform/url.h"
 
 namespace app {
@@ -22,22 +23,22 @@ namespace fs = std::filesystem;
 constexpr const char* kProgram = "halvernsignet-share";
 constexpr const char* kPlainTextType = "public.plain-text";
 
-struct UsageError {
-  std::string message;
-};
+// A usage error's message, without the program name.
+using Usage = platform::Status;
 
-AttachmentSpec LinkAttachment(const std::string& text, const std::string& option) {
-  if (!platform::URL::URLWithString(text)) throw UsageError{option + ": \"" + text + "\" is not a valid URL"};
+platform::StatusOr<AttachmentSpec> LinkAttachment(const std::string& text, const std::string& option) {
+  if (!platform::URL::URLWithString(text)) return Usage::InvalidArgument(option + ": \"" + text + "\" is not a valid URL");
   return AttachmentSpec{{std::string(platform::kUTTypeURL)}, AttachmentSpec::Payload::url, text, 0};
 }
 
 // A file URL for `path` as given; whether the file exists is the load's
 // business, not the command line's.
-AttachmentSpec FileAttachment(const std::string& path, std::string type, const std::string& option) {
-  if (path.empty()) throw UsageError{option + ": the path is empty"};
+platform::StatusOr<AttachmentSpec> FileAttachment(const std::string& path, std::string type,
+                                                  const std::string& option) {
+  if (path.empty()) return Usage::InvalidArgument(option + ": the path is empty");
   std::error_code ec;
   fs::path absolute = fs::absolute(path, ec);
-  if (ec) throw UsageError{option + ": cannot make " + path + " absolute: " + ec.message()};
+  if (ec) return Usage::InvalidArgument(option + ": cannot make " + path + " absolute: " + ec.message());
   const bool isDirectory = fs::is_directory(absolute, ec);
   return AttachmentSpec{{std::move(type)},
                         AttachmentSpec::Payload::url,
@@ -47,7 +48,7 @@ AttachmentSpec FileAttachment(const std::string& path, std::string type, const s
 
 // An image or movie offers its own sniffed identifier; anything else,
 // folders included, is shared as a file.
-AttachmentSpec SniffedAttachment(const std::string& path) {
+platform::StatusOr<AttachmentSpec> SniffedAttachment(const std::string& path) {
   const std::string type = platform::linux_platform::TypeIdentifierForPath(path);
   if (platform::UTTypeConformsTo(type, platform::kUTTypeImage) ||
       platform::UTTypeConformsTo(type, platform::kUTTypeMovie)) {
@@ -56,16 +57,24 @@ AttachmentSpec SniffedAttachment(const std::string& path) {
   return FileAttachment(path, std::string(platform::kUTTypeFileURL), path);
 }
 
-AttachmentSpec BareArgument(const std::string& argument) {
+platform::StatusOr<AttachmentSpec> BareArgument(const std::string& argument) {
   std::error_code ec;
   if (!argument.empty() && fs::exists(argument, ec)) return SniffedAttachment(argument);
   if (auto url = platform::URL::URLWithString(argument); url && !url->scheme().empty()) {
     if (!url->isFileURL()) return LinkAttachment(argument, argument);
     const std::string path = url->path();
-    if (path.empty()) throw UsageError{argument + ": a file URL without a path"};
+    if (path.empty()) return Usage::InvalidArgument(argument + ": a file URL without a path");
     return SniffedAttachment(path);
   }
-  throw UsageError{argument + ": neither an existing file nor a URL"};
+  return Usage::InvalidArgument(argument + ": neither an existing file nor a URL");
+}
+
+platform::StatusOr<AttachmentSpec> TextAttachment(const std::string& text) {
+  // A shared text is Unicode; bytes that are not UTF-8 have no faithful form in the suite.
+  if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
+    return Usage::InvalidArgument("--text: the text is not valid UTF-8");
+  }
+  return AttachmentSpec{{kPlainTextType}, AttachmentSpec::Payload::string, text, 0};
 }
 
 std::string Footer(const CommandLineContext& context) {
@@ -103,10 +112,92 @@ std::string Footer(const CommandLineContext& context) {
 ParseResult UsageFailure(const std::string& message, const CommandLineContext& context) {
   ParseResult result;
   result.action = ParseResult::Action::usageError;
-  result.exitStatus = kExitUsageError;
+  result.exitStatus = kUsageError;
   result.message = std::string(kProgram) + ": " + message;
   *context.standardError << result.message << "\nRun with --help for more information.\n";
   return result;
+}
+
+ParseResult HelpShown(const CLI::App& cli, const CommandLineContext& context) {
+  ParseResult result;
+  result.action = ParseResult::Action::helpShown;
+  result.exitStatus = kHandedOver;
+  result.message = cli.help();
+  *context.standardOutput << result.message << std::flush;
+  return result;
+}
+
+ParseResult Run(ShareRequest request) {
+  ParseResult result;
+  result.action = ParseResult::Action::run;
+  result.exitStatus = kHandedOver;
+  result.request = std::move(request);
+  return result;
+}
+
+// The options and where CLI11 leaves their values.
+struct Options {
+  std::vector<std::string> texts, urls, images, files, movies, arguments;
+  std::string manifest;
+  bool verbose = false;
+  CLI::Option* text = nullptr;
+  CLI::Option* url = nullptr;
+  CLI::Option* image = nullptr;
+  CLI::Option* file = nullptr;
+  CLI::Option* movie = nullptr;
+  CLI::Option* bare = nullptr;
+  CLI::Option* manifestOption = nullptr;
+
+  bool anyItemOption() const {
+    return !texts.empty() || !urls.empty() || !images.empty() || !files.empty() || !movies.empty() ||
+           !arguments.empty();
+  }
+};
+
+void DefineOptions(CLI::App& cli, Options& o) {
+  // One value per occurrence, so "--text a b" leaves b as a bare argument.
+  o.text = cli.add_option("--text", o.texts, "Share TEXT as plain text")->type_name("TEXT")->allow_extra_args(false);
+  o.url = cli.add_option("--url", o.urls, "Share URL as a link")->type_name("URL")->allow_extra_args(false);
+  o.image = cli.add_option("--image", o.images, "Share the image at PATH")->type_name("PATH")->allow_extra_args(false);
+  o.file = cli.add_option("--file", o.files, "Share the file or folder at PATH")->type_name("PATH")->allow_extra_args(false);
+  o.movie = cli.add_option("--movie", o.movies, "Share the movie at PATH")->type_name("PATH")->allow_extra_args(false);
+  o.bare = cli.add_option("PATH_OR_URI", o.arguments, "Share a path or URI; the kind is found out (see below)")
+               ->type_name("");
+  o.manifestOption = cli.add_option("--manifest", o.manifest, "Take the whole request from a JSON manifest")
+                         ->type_name("FILE")
+                         ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  cli.add_flag("-v,--verbose", o.verbose, "Report on standard error what happens to each attachment");
+}
+
+// The attachment one typed value of `option` stands for.
+platform::StatusOr<AttachmentSpec> AttachmentFor(const Options& o, const CLI::Option* option,
+                                                 const std::string& value) {
+  if (option == o.text) return TextAttachment(value);
+  if (option == o.url) return LinkAttachment(value, "--url");
+  if (option == o.image) return FileAttachment(value, std::string(platform::kUTTypeImage), "--image");
+  if (option == o.file) return FileAttachment(value, std::string(platform::kUTTypeFileURL), "--file");
+  if (option == o.movie) return FileAttachment(value, std::string(platform::kUTTypeMovie), "--movie");
+  return BareArgument(value);
+}
+
+// Every item option and bare argument, in the order typed.
+platform::StatusOr<std::vector<AttachmentSpec>> AttachmentsInTypedOrder(const CLI::App& cli, const Options& o) {
+  // parse_order() lists every value as it was typed; the n-th time an option
+  // appears there it stands for its n-th result.
+  std::map<const CLI::Option*, std::size_t> seen;
+  std::vector<AttachmentSpec> attachments;
+  for (const CLI::Option* option : cli.parse_order()) {
+    const std::size_t index = seen[option]++;
+    if (index >= option->results().size()) continue;
+    if (option != o.text && option != o.url && option != o.image && option != o.file && option != o.movie &&
+        option != o.bare) {
+      continue;
+    }
+    platform::StatusOr<AttachmentSpec> attachment = AttachmentFor(o, option, option->results()[index]);
+    if (!attachment.ok()) return attachment.status();
+    attachments.push_back(std::move(attachment).value());
+  }
+  return attachments;
 }
 
 }  // namespace
@@ -114,90 +205,35 @@ ParseResult UsageFailure(const std::string& message, const CommandLineContext& c
 ParseResult ParseCommandLine(int argc, char** argv, const CommandLineContext& context) {
   CLI::App cli{"Shares photos, movies, files, texts and links with the halvernsignet application.", kProgram};
   cli.footer(Footer(context));
-
-  std::vector<std::string> texts, urls, images, files, movies, arguments;
-  std::string manifest;
-  bool verbose = false;
-
-  // One value per occurrence, so "--text a b" leaves b as a bare argument.
-  auto* text = cli.add_option("--text", texts, "Share TEXT as plain text")->type_name("TEXT")->allow_extra_args(false);
-  auto* url = cli.add_option("--url", urls, "Share URL as a link")->type_name("URL")->allow_extra_args(false);
-  auto* image = cli.add_option("--image", images, "Share the image at PATH")->type_name("PATH")->allow_extra_args(false);
-  auto* file = cli.add_option("--file", files, "Share the file or folder at PATH")->type_name("PATH")->allow_extra_args(false);
-  auto* movie = cli.add_option("--movie", movies, "Share the movie at PATH")->type_name("PATH")->allow_extra_args(false);
-  auto* bare = cli.add_option("PATH_OR_URI", arguments, "Share a path or URI; the kind is found out (see below)")
-                   ->type_name("");
-  auto* manifestOption = cli.add_option("--manifest", manifest, "Take the whole request from a JSON manifest")
-                             ->type_name("FILE")
-                             ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
-  cli.add_flag("-v,--verbose", verbose, "Report on standard error what happens to each attachment");
-
+  Options options;
+  DefineOptions(cli, options);
   try {
     cli.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    ParseResult result;
-    result.action = ParseResult::Action::helpShown;
-    result.exitStatus = 0;
-    result.message = cli.help();
-    *context.standardOutput << result.message << std::flush;
-    return result;
+    return HelpShown(cli, context);
   } catch (const CLI::ParseError& error) {
     return UsageFailure(error.what(), context);
   }
 
-  ParseResult result;
-  result.action = ParseResult::Action::run;
-  result.exitStatus = 0;
-  result.request.verbose = verbose;
-
-  const bool anyItemOption = !texts.empty() || !urls.empty() || !images.empty() || !files.empty() ||
-                             !movies.empty() || !arguments.empty();
-  if (manifestOption->count() > 0) {
-    if (anyItemOption) return UsageFailure("--manifest cannot be combined with item options or arguments", context);
-    ManifestResult parsed = ReadManifest(manifest, *context.standardInput);
-    if (!parsed.inputItems) {
-      return UsageFailure("--manifest " + manifest + ": " + parsed.error, context);
+  ShareRequest request;
+  request.verbose = options.verbose;
+  if (options.manifestOption->count() > 0) {
+    if (options.anyItemOption()) {
+      return UsageFailure("--manifest cannot be combined with item options or arguments", context);
     }
-    result.request.inputItems = std::move(*parsed.inputItems);
-    return result;
+    ManifestResult parsed = ReadManifest(options.manifest, *context.standardInput);
+    if (!parsed.inputItems) return UsageFailure("--manifest " + options.manifest + ": " + parsed.error, context);
+    request.inputItems = std::move(*parsed.inputItems);
+    return Run(std::move(request));
   }
-  if (!anyItemOption) {
+  if (!options.anyItemOption()) {
     return UsageFailure("nothing to share: give --text, --url, --image, --file, --movie, a path or --manifest",
                         context);
   }
-
-  // parse_order() lists every value as it was typed; the n-th time an option
-  // appears there it stands for its n-th result.
-  std::map<const CLI::Option*, std::size_t> seen;
-  std::vector<AttachmentSpec> attachments;
-  try {
-    for (const CLI::Option* option : cli.parse_order()) {
-      const std::size_t index = seen[option]++;
-      if (index >= option->results().size()) continue;
-      const std::string& value = option->results()[index];
-      if (option == text) {
-        // A shared text is Unicode; bytes that are not UTF-8 have no faithful form in the suite.
-        if (!g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr)) {
-          throw UsageError{"--text: the text is not valid UTF-8"};
-        }
-        attachments.push_back({{kPlainTextType}, AttachmentSpec::Payload::string, value, 0});
-      } else if (option == url) {
-        attachments.push_back(LinkAttachment(value, "--url"));
-      } else if (option == image) {
-        attachments.push_back(FileAttachment(value, std::string(platform::kUTTypeImage), "--image"));
-      } else if (option == file) {
-        attachments.push_back(FileAttachment(value, std::string(platform::kUTTypeFileURL), "--file"));
-      } else if (option == movie) {
-        attachments.push_back(FileAttachment(value, std::string(platform::kUTTypeMovie), "--movie"));
-      } else if (option == bare) {
-        attachments.push_back(BareArgument(value));
-      }
-    }
-  } catch (const UsageError& error) {
-    return UsageFailure(error.message, context);
-  }
-  result.request.inputItems.push_back(ItemSpec{true, std::move(attachments)});
-  return result;
+  platform::StatusOr<std::vector<AttachmentSpec>> attachments = AttachmentsInTypedOrder(cli, options);
+  if (!attachments.ok()) return UsageFailure(attachments.status().message(), context);
+  request.inputItems.push_back(ItemSpec{true, std::move(attachments).value()});
+  return Run(std::move(request));
 }
 
 ParseResult ParseCommandLine(int argc, char** argv) { return ParseCommandLine(argc, argv, CommandLineContext{}); }

@@ -3,11 +3,10 @@
 #include <iostream>
 #include <string>
 
+#include "app/exit_status.h"
 #include "app/share_request.h"
 
 namespace app {
-
-inline constexpr int kExitUsageError = 2;
 
 struct ParseResult {
   enum class Action {
@@ -18,7 +17,7 @@ struct ParseResult {
   Action action = Action::usageError;
   ShareRequest request;
   std::string message;  // the help text or the error, as printed
-  int exitStatus = kExitUsageError;  // for helpShown and usageError
+  int exitStatus = kUsageError;  // for helpShown and usageError
 };
 
 // Where parsing reads a manifest given as "-" and writes help and errors.

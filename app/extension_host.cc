@@ -5,14 +5,16 @@
 #include <memory>
 
 #include "app/verbose_services.h"
+#include "platform/linux/extension_request.h"
 #include "platform/linux/gio_application.h"
-#include "platform/linux/movie_module.h"
+#include "platform/linux/lazy_av_foundation.h"
 #include "platform/linux/plist_user_defaults.h"
 #include "platform/linux/posix_file_manager.h"
 #include "platform/linux/queued_item_provider.h"
 #include "platform/linux/random_uuid_source.h"
 #include "platform/linux/stdio_output.h"
 #include "platform/linux/terminal_alert_presenter.h"
+#include "platform/linux/xdg_dirs.h"
 #include "share/share_view_controller.h"
 
 namespace app {
@@ -62,13 +64,12 @@ std::vector<std::shared_ptr<platform::NSObject>> InputItems(const ShareRequest& 
 
 int RunShare(const ShareRequest& request) {
   std::FILE* log = request.verbose ? stderr : nullptr;
-  const std::string configHome = lp::DefaultConfigHome();
-
   std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(lp::DefaultDataHome());
-  std::shared_ptr<platform::NSUserDefaultsSuites> suites = std::make_shared<lp::PlistUserDefaultsSuites>(configHome);
+  auto plistSuites = std::make_shared<lp::PlistUserDefaultsSuites>(lp::DefaultConfigHome());
+  std::shared_ptr<platform::NSUserDefaultsSuites> suites = plistSuites;
   if (log) {
     files = std::make_shared<VerboseFileManager>(files, log);
-    suites = std::make_shared<VerboseUserDefaultsSuites>(suites, configHome, log);
+    suites = std::make_shared<VerboseUserDefaultsSuites>(plistSuites, log);
   }
   halvernsignet_mobile_Share::PlatformServices services{
       files, suites, std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::LazyAVFoundation>(lp::DefaultMovieModulePath()),

@@ -65,7 +65,7 @@ platform::Status VerboseFileManager::synchronizeWrittenItems() {
 
 std::unique_ptr<platform::NSUserDefaults> VerboseUserDefaultsSuites::initWithSuiteName(const std::string& suiteName) {
   auto suite = inner_->initWithSuiteName(suiteName);
-  const std::string path = configHome_ + "/" + suiteName + ".plist";
+  const std::string path = inner_->pathForSuiteName(suiteName);
   if (!suite) {
     std::fprintf(log_, "halvernsignet-share: the suite %s cannot be opened\n", path.c_str());
     return nullptr;

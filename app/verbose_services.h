@@ -7,6 +7,7 @@
 
 #include "platform/alert.h"
 #include "platform/file_manager.h"
+#include "platform/linux/plist_user_defaults.h"
 #include "platform/user_defaults.h"
 
 namespace app {
@@ -35,14 +36,12 @@ class VerboseFileManager : public platform::NSFileManager {
 
 class VerboseUserDefaultsSuites : public platform::NSUserDefaultsSuites {
  public:
-  VerboseUserDefaultsSuites(std::shared_ptr<platform::NSUserDefaultsSuites> inner, std::string configHome,
-                            std::FILE* log)
-      : inner_(std::move(inner)), configHome_(std::move(configHome)), log_(log) {}
+  VerboseUserDefaultsSuites(std::shared_ptr<platform::linux_platform::PlistUserDefaultsSuites> inner, std::FILE* log)
+      : inner_(std::move(inner)), log_(log) {}
   std::unique_ptr<platform::NSUserDefaults> initWithSuiteName(const std::string& suiteName) override;
 
  private:
-  std::shared_ptr<platform::NSUserDefaultsSuites> inner_;
-  std::string configHome_;
+  std::shared_ptr<platform::linux_platform::PlistUserDefaultsSuites> inner_;
   std::FILE* log_;
 };
 

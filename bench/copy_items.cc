@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/linux/posix_file_manager.h"
+#include "platform/linux/xdg_dirs.h"
 
 using platform::URL;
 using platform::linux_platform::DefaultDataHome;

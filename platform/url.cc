@@ -4,13 +4,12 @@
 
 #include <memory>
 
+#include "platform/linux/glib_handles.h"
+
 namespace platform {
 namespace {
 
-struct GFreeDeleter {
-  void operator()(void* p) const { g_free(p); }
-};
-using GString_ptr = std::unique_ptr<char, GFreeDeleter>;
+using linux_platform::GCharPtr;
 
 // What may stand unescaped in a file path besides letters, digits and -._~
 constexpr const char* kPathCharactersAllowed = "!$&'()*+,;=:@/";
@@ -53,7 +52,7 @@ std::optional<Parts> Split(const std::string& text) {
                    nullptr, nullptr)) {
     return std::nullopt;
   }
-  GString_ptr owned_scheme(scheme), owned_path(path);
+  GCharPtr owned_scheme(scheme), owned_path(path);
   Parts parts;
   if (scheme) parts.scheme = scheme;
   if (path) parts.path = path;
@@ -64,14 +63,14 @@ std::optional<Parts> Split(const std::string& text) {
 
 std::string EscapeURLPath(std::string_view path) {
   const std::string copy(path);
-  GString_ptr escaped(g_uri_escape_string(copy.c_str(), kPathCharactersAllowed, FALSE));
+  GCharPtr escaped(g_uri_escape_string(copy.c_str(), kPathCharactersAllowed, FALSE));
   return escaped ? std::string(escaped.get()) : std::string();
 }
 
 URL URL::fileURLWithPath(std::string_view path, bool isDirectory) {
   std::string absolute(path);
   if (absolute.empty() || absolute.front() != '/') {
-    GString_ptr cwd(g_get_current_dir());
+    GCharPtr cwd(g_get_current_dir());
     std::string base = cwd ? cwd.get() : "/";
     if (base.back() != '/') base += '/';
     absolute = base + absolute;
@@ -96,7 +95,7 @@ std::string URL::path() const {
   auto parts = Split(text_);
   if (!parts) return std::string();
   std::string decoded = parts->path;
-  if (GString_ptr unescaped{g_uri_unescape_string(parts->path.c_str(), nullptr)}) decoded = unescaped.get();
+  if (GCharPtr unescaped{g_uri_unescape_string(parts->path.c_str(), nullptr)}) decoded = unescaped.get();
   while (decoded.size() > 1 && decoded.back() == '/') decoded.pop_back();
   return decoded;
 }
@@ -110,7 +109,7 @@ std::string URL::lastPathComponent() const {
   if (escaped.empty() || escaped == "/") return escaped;
   const auto slash = escaped.rfind('/');
   const std::string last = slash == std::string::npos ? escaped : escaped.substr(slash + 1);
-  GString_ptr unescaped{g_uri_unescape_string(last.c_str(), nullptr)};
+  GCharPtr unescaped{g_uri_unescape_string(last.c_str(), nullptr)};
   return unescaped ? std::string(unescaped.get()) : last;
 }
 

@@ -60,7 +60,9 @@ bool ShareViewController::copyIntoContainer(const platform::URL& source, const p
   if (status.ok()) status = files.replaceItemAtURL(destination, temporary);
   if (status.ok()) return true;
 
-  if (files.fileExistsAtPath(temporary.path())) files.removeItemAtURL(temporary);
+  // A leftover that cannot be removed is swept by a later share; the line
+  // below reports the copy's own failure, which is what the person needs.
+  if (files.fileExistsAtPath(temporary.path())) (void)files.removeItemAtURL(temporary);
   services_.standardOutput->writeLine("Cannot copy item at " + source.absoluteString() + " to " +
                                       destination.absoluteString() + ": " + status.message());
   return false;

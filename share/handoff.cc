@@ -25,8 +25,9 @@ void ShareViewController::storePayload(const ItemRef& extensionItem, std::int64_
         return;
       }
       // The copies and thumbnails the list names reach the disk before the
-      // suite that names them.
-      services_.fileManager->synchronizeWrittenItems();
+      // suite that names them. A failed flush still hands over: the copies
+      // are complete under their names, only not yet known to be durable.
+      (void)services_.fileManager->synchronizeWrittenItems();
       defaults->setObject(std::move(*bytes), sharedKey);
     }
     defaults->synchronize();
@@ -45,6 +46,10 @@ void ShareViewController::openHostApp(RedirectType redirect) {
     }
   }
   if (auto* context = extensionContext()) context->completeRequestReturningItems({});
+}
+
+void ShareViewController::failurePath(const WeakRef& controller) {
+  if (auto self = controller.lock()) self->failAndDismiss();
 }
 
 void ShareViewController::failAndDismiss() {

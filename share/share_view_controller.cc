@@ -74,10 +74,9 @@ void ShareViewController::viewDidAppear(bool animated) {
   const ItemRef item = std::dynamic_pointer_cast<platform::NSExtensionItem>(context->inputItems().front());
   if (!item || !item->attachments()) return;
 
-  using Completion = void (*)(LoadedItem, LoadError, const WeakRef&, std::int64_t, const ItemRef&);
   struct Kind {
     const std::string& type;
-    Completion completion;
+    Completion* completion;
   };
   // Tested in this order; the first kind an attachment offers wins.
   const Kind kinds[] = {

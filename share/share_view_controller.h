@@ -74,19 +74,17 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   std::vector<platform::SLComposeSheetConfigurationItem> configurationItems() override;
 
   // Load completions, one per kind. Each gets what the load delivered and the
-  // three values captured when the load started.
+  // three values captured when the load started: (item, error, controller,
+  // index, extensionItem).
   using LoadedItem = std::optional<platform::LoadedItem>;
   using LoadError = std::optional<platform::NSError>;
-  static void onTextItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
-                         const ItemRef& extensionItem);
-  static void onLinkItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
-                         const ItemRef& extensionItem);
-  static void onImageItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
+  using Completion = void(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
                           const ItemRef& extensionItem);
-  static void onFileItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
-                         const ItemRef& extensionItem);
-  static void onVideoItem(LoadedItem item, LoadError error, const WeakRef& controller, std::int64_t index,
-                          const ItemRef& extensionItem);
+  static Completion onTextItem;
+  static Completion onLinkItem;
+  static Completion onImageItem;
+  static Completion onFileItem;
+  static Completion onVideoItem;
 
   // The three ways a completion ends.
   void storePayload(const ItemRef& extensionItem, std::int64_t index, PayloadKind payload,
@@ -106,6 +104,7 @@ class ShareViewController : public platform::SLComposeServiceViewController,
                                std::int64_t index, const ItemRef& extensionItem);
   static void onMediaItem(SharedMediaType kind, LoadedItem item, LoadError error, const WeakRef& controller,
                           std::int64_t index, const ItemRef& extensionItem);
+  // A completion's failure path: the error alert, if the controller still exists.
   static void failurePath(const WeakRef& controller);
 
   void appendText(std::string text);

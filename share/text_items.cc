@@ -5,10 +5,6 @@
 
 namespace halvernsignet_mobile_Share {
 
-void ShareViewController::failurePath(const WeakRef& controller) {
-  if (auto self = controller.lock()) self->failAndDismiss();
-}
-
 void ShareViewController::onTextItem(LoadedItem item, LoadError error, const WeakRef& controller,
                                      std::int64_t index, const ItemRef& extensionItem) {
   onTextOrLinkItem(false, std::move(item), std::move(error), controller, index, extensionItem);

@@ -7,11 +7,6 @@
 #include "platform/linux/glib_handles.h"
 
 namespace platform::linux_platform {
-namespace {
-
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
-}  // namespace
 
 std::string TypeIdentifierForMIMEType(std::string_view mime) {
   struct Entry {
@@ -37,9 +32,9 @@ std::string TypeIdentifierForMIMEType(std::string_view mime) {
   for (const auto& entry : kExact) {
     if (entry.mime == mime) return std::string(entry.identifier);
   }
-  if (StartsWith(mime, "image/")) return "public.image";
-  if (StartsWith(mime, "video/")) return "public.movie";
-  if (StartsWith(mime, "text/")) return "public.text";
+  if (mime.starts_with("image/")) return "public.image";
+  if (mime.starts_with("video/")) return "public.movie";
+  if (mime.starts_with("text/")) return "public.text";
   return "public.data";
 }
 
@@ -51,7 +46,7 @@ std::string TypeIdentifierForPath(const std::string& path) {
   if (!info) return "public.data";
   const char* contentType = g_file_info_get_content_type(info.get());
   if (contentType == nullptr) return "public.data";
-  std::unique_ptr<char, GFreeDeleter> mime(g_content_type_get_mime_type(contentType));
+  GCharPtr mime(g_content_type_get_mime_type(contentType));
   return TypeIdentifierForMIMEType(mime ? mime.get() : contentType);
 }
 

@@ -8,15 +8,13 @@
 
 #include "platform/type_identifiers.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_files.h"
 
 namespace platform::linux_platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteFile(const fs::path& path, const std::string& contents) {
-  std::ofstream(path, std::ios::binary) << contents;
-}
+using testsupport::WriteFile;
 
 const std::string kPNGStart = std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
 

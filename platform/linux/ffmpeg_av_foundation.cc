@@ -27,10 +27,12 @@ CMTime FfmpegAVAsset::duration() {
 
 std::optional<CGImage> FfmpegAVAsset::copyImage(CMTime time, const ImageRequest& request, NSError* error) {
   std::lock_guard lock(mutex_);
-  Status status;
-  std::optional<CGImage> image = decoder().imageAt(time, request, &status);
-  if (!image && error != nullptr) error->localizedDescription = status.message();
-  return image;
+  StatusOr<CGImage> image = decoder().imageAt(time, request);
+  if (!image.ok()) {
+    if (error != nullptr) error->localizedDescription = image.status().message();
+    return std::nullopt;
+  }
+  return std::move(image).value();
 }
 
 std::int64_t FfmpegAVAsset::framesDecoded() {
@@ -67,8 +69,9 @@ std::unique_ptr<AVAssetImageGenerator> FfmpegAVFoundation::imageGeneratorWithAss
 }
 
 std::optional<Data> FfmpegAVFoundation::UIImagePNGRepresentation(const CGImage& image) {
-  Status status;
-  return EncodePNG(image, &status);
+  StatusOr<Data> png = EncodePNG(image);
+  if (!png.ok()) return std::nullopt;  // The interface has no room for the reason.
+  return std::move(png).value();
 }
 
 }  // namespace platform::linux_platform

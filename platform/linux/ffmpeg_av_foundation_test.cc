@@ -10,6 +10,7 @@
 #include "platform/linux/frame_scaler.h"
 #include "platform/linux/image_orientation.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_images.h"
 #include "tests/support/test_movies.h"
 
@@ -314,7 +315,7 @@ TEST_F(FfmpegAVFoundationTest, FilesThatAreNotMoviesGiveNoFrameAndNoDuration) {
   bad.push_back(dir_.path() / "random.mp4");
   testsupport::WriteRandomFile(bad.back(), 100000, 7);
   bad.push_back(dir_.path() / "notes.txt");
-  testsupport::WriteTextFile(bad.back(), "Shopping list\nmilk\neggs\n");
+  testsupport::WriteFile(bad.back(), "Shopping list\nmilk\neggs\n");
   bad.push_back(dir_.path() / "missing.mp4");
   bad.push_back(dir_.path());  // a directory
   bad.push_back(dir_.path() / "pipe.mp4");  // opening a FIFO would wait for a writer forever
@@ -375,8 +376,8 @@ TEST_F(FfmpegAVFoundationTest, OnlyLocalFilesAndSingleFileContainersAreRead) {
   const auto movie = makeMovie("a.mp4", TestMovie{});
   const std::string path = movie.string();
   // Playlists that would pull in other files, though the files are movies.
-  testsupport::WriteTextFile(dir_.path() / "list.mp4", "ffconcat version 1.0\nfile '" + path + "'\n");
-  testsupport::WriteTextFile(dir_.path() / "list.m3u8",
+  testsupport::WriteFile(dir_.path() / "list.mp4", "ffconcat version 1.0\nfile '" + path + "'\n");
+  testsupport::WriteFile(dir_.path() / "list.m3u8",
                              "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n" + path + "\n#EXT-X-ENDLIST\n");
   std::vector<URL> refused = {URL::fileURLWithPath((dir_.path() / "list.mp4").string()),
                               URL::fileURLWithPath((dir_.path() / "list.m3u8").string())};

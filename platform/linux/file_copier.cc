@@ -12,6 +12,7 @@
 
 #include "platform/linux/copy_progress.h"
 #include "platform/linux/file_tree.h"
+#include "platform/linux/file_writing.h"
 #include "platform/linux/unique_fd.h"
 
 namespace platform::linux_platform {
@@ -37,10 +38,10 @@ Status OpenSameFile(int dir, const std::string& name, int extraFlags, const stru
   const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | extraFlags |
                     (S_ISDIR(expected.st_mode) ? O_DIRECTORY : 0);
   file = UniqueFd(::openat(dir, name.c_str(), flags));
-  if (!file.valid()) return Status::Error(ErrnoMessage("cannot open", path, errno));
-  if (::fstat(file.get(), &opened) != 0) return Status::Error(ErrnoMessage("cannot read", path, errno));
+  if (!file.valid()) return ErrnoStatus("cannot open", path, errno);
+  if (::fstat(file.get(), &opened) != 0) return ErrnoStatus("cannot read", path, errno);
   if (!SameFile(expected, opened) || (opened.st_mode & S_IFMT) != (expected.st_mode & S_IFMT)) {
-    return Status::Error(path + " changed while it was being copied");
+    return Status::IOError(path + " changed while it was being copied");
   }
   return Status::OK();
 }
@@ -54,7 +55,7 @@ const char* KindOfSpecialFile(mode_t mode) {
 }
 
 Status SpecialFileError(const std::string& path, mode_t mode) {
-  return Status::Error(path + " is " + KindOfSpecialFile(mode) +
+  return Status::NotSupported(path + " is " + KindOfSpecialFile(mode) +
                        "; only files, folders and links can be copied");
 }
 
@@ -65,33 +66,17 @@ bool KernelCopyUnsupported(int err) {
          err == EPERM || err == ETXTBSY;
 }
 
-Status CloseChecked(UniqueFd& fd, const std::string& path) {
-  // Some file systems report a failed write only when the file is closed.
-  const int raw = fd.release();
-  if (::close(raw) != 0 && errno != EINTR) {
-    return Status::Error(ErrnoMessage("cannot write", path, errno));
-  }
-  return Status::OK();
-}
-
 Status ReadWriteLoop(int in, int out, const std::string& srcPath, CopyProgress* progress) {
   const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   for (;;) {
     const ssize_t got = ::read(in, buffer.get(), kBufferSize);
     if (got < 0) {
       if (errno == EINTR) continue;
-      return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+      return ErrnoStatus("cannot read", srcPath, errno);
     }
     if (got == 0) return Status::OK();
-    std::size_t done = 0;
-    while (done < static_cast<std::size_t>(got)) {
-      const ssize_t put = ::write(out, buffer.get() + done, static_cast<std::size_t>(got) - done);
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return Status::Error(ErrnoMessage("cannot write the copy of", srcPath, errno));
-      }
-      done += static_cast<std::size_t>(put);
-    }
+    const std::string_view chunk(buffer.get(), static_cast<std::size_t>(got));
+    if (Status written = WriteAll(out, chunk, "cannot write the copy of", srcPath); !written.ok()) return written;
     if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(got));
   }
 }
@@ -117,11 +102,11 @@ class TreeCopier {
                   const std::string& dstName, const std::string& dstPath) {
     UniqueFd out(::openat(dstDir, dstName.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!out.valid()) return Status::Error(ErrnoMessage("cannot create", dstPath, errno));
+    if (!out.valid()) return ErrnoStatus("cannot create", dstPath, errno);
     recordCreated(dstPath);
     if (Status copied = CopyFileData(src, out.get(), srcPath, progress_); !copied.ok()) return copied;
     if (::fchmod(out.get(), st.st_mode & 0777) != 0) {
-      return Status::Error(ErrnoMessage("cannot set the permissions of", dstPath, errno));
+      return ErrnoStatus("cannot set the permissions of", dstPath, errno);
     }
     if (Status closed = CloseChecked(out, dstPath); !closed.ok()) return closed;
     if (progress_ != nullptr) progress_->fileCopied();
@@ -131,20 +116,20 @@ class TreeCopier {
   Status copyDirectory(int src, const struct stat& st, const std::string& srcPath, int dstDir,
                        const std::string& dstName, const std::string& dstPath, int depth) {
     if (depth >= kMaxTreeDepth) {
-      return Status::Error("cannot copy " + srcPath + ": the folder tree is too deep");
+      return Status::NotSupported("cannot copy " + srcPath + ": the folder tree is too deep");
     }
     // Owner-only while it fills; the source's permissions are set at the end,
     // so a read-only source folder still gets its contents.
     if (::mkdirat(dstDir, dstName.c_str(), 0700) != 0) {
-      return Status::Error(ErrnoMessage("cannot create folder", dstPath, errno));
+      return ErrnoStatus("cannot create folder", dstPath, errno);
     }
     recordCreated(dstPath);
     UniqueFd dst(::openat(dstDir, dstName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!dst.valid()) return Status::Error(ErrnoMessage("cannot open folder", dstPath, errno));
+    if (!dst.valid()) return ErrnoStatus("cannot open folder", dstPath, errno);
 
-    std::vector<std::string> names;
-    if (Status listed = ListDirectory(src, srcPath, names); !listed.ok()) return listed;
-    for (const std::string& name : names) {
+    StatusOr<std::vector<std::string>> names = ListDirectory(src, srcPath);
+    if (!names.ok()) return names.status();
+    for (const std::string& name : *names) {
       const std::string childSrc = JoinPath(srcPath, name);
       const std::string childDst = JoinPath(dstPath, name);
       if (Status copied = copyEntry(src, name, childSrc, dst.get(), childDst, depth + 1);
@@ -153,7 +138,7 @@ class TreeCopier {
       }
     }
     if (::fchmod(dst.get(), st.st_mode & 0777) != 0) {
-      return Status::Error(ErrnoMessage("cannot set the permissions of", dstPath, errno));
+      return ErrnoStatus("cannot set the permissions of", dstPath, errno);
     }
     return Status::OK();
   }
@@ -163,7 +148,7 @@ class TreeCopier {
                    const std::string& dstPath, int depth) {
     struct stat st {};
     if (::fstatat(srcDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+      return ErrnoStatus("cannot read", srcPath, errno);
     }
     if (S_ISLNK(st.st_mode)) return copyLink(srcDir, name, st, srcPath, dstDir, dstPath);
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
@@ -181,7 +166,7 @@ class TreeCopier {
     std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
     for (;;) {
       const ssize_t length = ::readlinkat(srcDir, name.c_str(), target.data(), target.size());
-      if (length < 0) return Status::Error(ErrnoMessage("cannot read link", srcPath, errno));
+      if (length < 0) return ErrnoStatus("cannot read link", srcPath, errno);
       if (static_cast<std::size_t>(length) < target.size()) {
         target.resize(static_cast<std::size_t>(length));
         break;
@@ -189,7 +174,7 @@ class TreeCopier {
       target.resize(target.size() * 2);  // The link grew since fstatat.
     }
     if (::symlinkat(target.c_str(), dstDir, name.c_str()) != 0) {
-      return Status::Error(ErrnoMessage("cannot create link", dstPath, errno));
+      return ErrnoStatus("cannot create link", dstPath, errno);
     }
     recordCreated(dstPath);
     return Status::OK();
@@ -241,7 +226,7 @@ Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* p
                     bool allowKernelCopy) {
   if (allowKernelCopy) {
     struct stat st {};
-    if (::fstat(in, &st) != 0) return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+    if (::fstat(in, &st) != 0) return ErrnoStatus("cannot read", srcPath, errno);
     if (::ioctl(out, FICLONE, in) == 0) {
       if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(st.st_size));
       return Status::OK();
@@ -263,7 +248,7 @@ Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* p
       }
       if (errno == EINTR) continue;
       if (copied == 0 && KernelCopyUnsupported(errno)) break;
-      return Status::Error(ErrnoMessage("cannot copy", srcPath, errno));
+      return ErrnoStatus("cannot copy", srcPath, errno);
     }
   }
   return ReadWriteLoop(in, out, srcPath, progress);
@@ -273,22 +258,22 @@ Status CopyItem(const std::string& srcPath, const std::string& dstPath, CopyProg
                 std::vector<std::string>* created) {
   struct stat st {};
   if (::stat(srcPath.c_str(), &st) != 0) {
-    return Status::Error(ErrnoMessage("cannot read", srcPath, errno));
+    return ErrnoStatus("cannot read", srcPath, errno);
   }
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
 
-  Status status;
-  ParentAndName dst = OpenParent(dstPath, status);
-  if (!status.ok()) return status;
+  StatusOr<ParentAndName> parent = OpenParent(dstPath);
+  if (!parent.ok()) return parent.status();
+  const ParentAndName& dst = *parent;
   struct stat existing {};
   if (::fstatat(dst.parent.get(), dst.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     if (SameFile(existing, st)) {
-      return Status::Error("cannot copy " + srcPath + " onto itself");
+      return Status::InvalidArgument("cannot copy " + srcPath + " onto itself");
     }
-    return Status::Error(ErrnoMessage("cannot create", dstPath, EEXIST));
+    return ErrnoStatus("cannot create", dstPath, EEXIST);
   }
   if (S_ISDIR(st.st_mode) && LiesWithin(dst.parent.get(), st)) {
-    return Status::Error("cannot copy folder " + srcPath + " into itself (" + dstPath + ")");
+    return Status::InvalidArgument("cannot copy folder " + srcPath + " into itself (" + dstPath + ")");
   }
 
   UniqueFd src;

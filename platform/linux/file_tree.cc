@@ -9,30 +9,6 @@
 
 namespace platform::linux_platform {
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t put = ::write(fd, bytes, size);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += put;
-    size -= static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
-std::string ErrnoMessage(std::string_view what, std::string_view path, int err) {
-  const char* text = strerrordesc_np(err);
-  std::string message(what);
-  message += ' ';
-  message += path;
-  message += ": ";
-  message += text != nullptr ? text : ("error " + std::to_string(err));
-  return message;
-}
-
 std::string JoinPath(std::string_view dir, std::string_view name) {
   std::string joined(dir);
   if (joined.empty() || joined.back() != '/') joined += '/';
@@ -40,7 +16,7 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
   return joined;
 }
 
-ParentAndName OpenParent(const std::string& path, Status& status) {
+StatusOr<ParentAndName> OpenParent(const std::string& path) {
   ParentAndName result;
   std::string trimmed = path;
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
@@ -54,30 +30,25 @@ ParentAndName OpenParent(const std::string& path, Status& status) {
     result.name = trimmed.substr(slash + 1);
   }
   if (result.name.empty() || result.name == "." || result.name == "..") {
-    status = Status::Error("not a name a file can have: " + path);
-    return result;
+    return Status::InvalidArgument("not a name a file can have: " + path);
   }
   result.parent = UniqueFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!result.parent.valid()) {
-    status = Status::Error(ErrnoMessage("cannot open folder", dir, errno));
-    return result;
-  }
-  status = Status::OK();
+  if (!result.parent.valid()) return ErrnoStatus("cannot open folder", dir, errno);
   return result;
 }
 
-Status ListDirectory(int dirFd, const std::string& path, std::vector<std::string>& names) {
+StatusOr<std::vector<std::string>> ListDirectory(int dirFd, const std::string& path) {
   // fdopendir takes over the descriptor it is given, so hand it a copy.
   const int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return Status::Error(ErrnoMessage("cannot read folder", path, errno));
+  if (copy < 0) return ErrnoStatus("cannot read folder", path, errno);
   DIR* stream = ::fdopendir(copy);
   if (stream == nullptr) {
     const int err = errno;
     ::close(copy);
-    return Status::Error(ErrnoMessage("cannot read folder", path, err));
+    return ErrnoStatus("cannot read folder", path, err);
   }
   ::rewinddir(stream);
-  names.clear();
+  std::vector<std::string> names;
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(stream);
@@ -88,8 +59,8 @@ Status ListDirectory(int dirFd, const std::string& path, std::vector<std::string
   }
   const int err = errno;
   ::closedir(stream);
-  if (err != 0) return Status::Error(ErrnoMessage("cannot read folder", path, err));
-  return Status::OK();
+  if (err != 0) return ErrnoStatus("cannot read folder", path, err);
+  return names;
 }
 
 namespace {
@@ -97,22 +68,22 @@ namespace {
 Status RemoveAt(int dirFd, const std::string& name, const std::string& path, int depth) {
   struct stat st {};
   if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return Status::Error(ErrnoMessage("cannot remove", path, errno));
+    return ErrnoStatus("cannot remove", path, errno);
   }
   if (!S_ISDIR(st.st_mode)) {
     if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
-      return Status::Error(ErrnoMessage("cannot remove", path, errno));
+      return ErrnoStatus("cannot remove", path, errno);
     }
     return Status::OK();
   }
   if (depth >= kMaxTreeDepth) {
-    return Status::Error("cannot remove " + path + ": the folder tree is too deep");
+    return Status::NotSupported("cannot remove " + path + ": the folder tree is too deep");
   }
   UniqueFd dir(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!dir.valid()) return Status::Error(ErrnoMessage("cannot open folder", path, errno));
-  std::vector<std::string> names;
-  if (Status listed = ListDirectory(dir.get(), path, names); !listed.ok()) return listed;
-  for (const std::string& child : names) {
+  if (!dir.valid()) return ErrnoStatus("cannot open folder", path, errno);
+  StatusOr<std::vector<std::string>> names = ListDirectory(dir.get(), path);
+  if (!names.ok()) return names.status();
+  for (const std::string& child : *names) {
     if (Status removed = RemoveAt(dir.get(), child, JoinPath(path, child), depth + 1);
         !removed.ok()) {
       return removed;
@@ -120,7 +91,7 @@ Status RemoveAt(int dirFd, const std::string& name, const std::string& path, int
   }
   dir.reset();
   if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) {
-    return Status::Error(ErrnoMessage("cannot remove folder", path, errno));
+    return ErrnoStatus("cannot remove folder", path, errno);
   }
   return Status::OK();
 }

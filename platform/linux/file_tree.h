@@ -5,8 +5,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/errno_status.h"
 #include "platform/linux/unique_fd.h"
 #include "platform/status.h"
+#include "platform/status_or.h"
 
 // Small descriptor-relative helpers shared by the file manager and the copy
 // engine. Working relative to an open parent directory keeps a rename or a
@@ -17,14 +19,6 @@ namespace platform::linux_platform {
 // every level holds two descriptors open.
 inline constexpr int kMaxTreeDepth = 128;
 
-// "<what> <path>: <system's text for err>", e.g.
-// "cannot open /a/b: No such file or directory".
-std::string ErrnoMessage(std::string_view what, std::string_view path, int err);
-
-// Writes all `size` bytes, going on after interrupted and short writes.
-// False (with errno set) when the write fails.
-bool WriteAll(int fd, const void* data, std::size_t size);
-
 // A path split into its directory, opened, and the last component.
 struct ParentAndName {
   UniqueFd parent;
@@ -32,8 +26,8 @@ struct ParentAndName {
 };
 
 // Opens the directory holding `path` (which must name something other than
-// "/", "." or ".."). On failure `status` says why.
-ParentAndName OpenParent(const std::string& path, Status& status);
+// "/", "." or "..").
+StatusOr<ParentAndName> OpenParent(const std::string& path);
 
 // Removes the file, link or directory tree called `name` in `dirFd`. Links are
 // removed, never followed. `path` is only used in messages.
@@ -42,7 +36,7 @@ Status RemoveTreeAt(int dirFd, const std::string& name, const std::string& path)
 // The names in the open directory `dirFd`, without "." and "..". The
 // directory stream is closed before returning, so a deep walk holds only the
 // directory descriptors themselves.
-Status ListDirectory(int dirFd, const std::string& path, std::vector<std::string>& names);
+StatusOr<std::vector<std::string>> ListDirectory(int dirFd, const std::string& path);
 
 // Joins a directory path and a name with exactly one "/".
 std::string JoinPath(std::string_view dir, std::string_view name);

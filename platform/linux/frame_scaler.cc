@@ -55,13 +55,11 @@ PixelSize FitWithin(int width, int height, int sampleAspectNum, int sampleAspect
   return {RoundedRatio(shownNum * maxHeight, shownDen * h), maxHeight};
 }
 
-std::optional<CGImage> ScaleFrame(const AVFrame& frame, PixelSize size, SwsContextPtr& scaler,
-                                  Status* status) {
+StatusOr<CGImage> ScaleFrame(const AVFrame& frame, PixelSize size, SwsContextPtr& scaler) {
   const auto sourceFormat = static_cast<AVPixelFormat>(frame.format);
   const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(sourceFormat);
   if (descriptor == nullptr || frame.width <= 0 || frame.height <= 0 || size.width <= 0 || size.height <= 0) {
-    *status = Status::Error("the decoded frame has no usable picture");
-    return std::nullopt;
+    return Status::Corruption("the decoded frame has no usable picture");
   }
   const bool alpha = (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
   const AVPixelFormat outputFormat = alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
@@ -75,8 +73,7 @@ std::optional<CGImage> ScaleFrame(const AVFrame& frame, PixelSize size, SwsConte
                                              SWS_AREA | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
   scaler.reset(context);
   if (context == nullptr) {
-    *status = Status::Error("cannot convert the frame's pixel format");
-    return std::nullopt;
+    return Status::NotSupported("cannot convert the frame's pixel format");
   }
   if (fullRange) {
     int* inverse = nullptr;
@@ -97,8 +94,7 @@ std::optional<CGImage> ScaleFrame(const AVFrame& frame, PixelSize size, SwsConte
   int strides[4] = {size.width * image.channels, 0, 0, 0};
   const int rows = sws_scale(context, frame.data, frame.linesize, 0, frame.height, planes, strides);
   if (rows != size.height) {
-    *status = Status::Error("the frame could not be scaled");
-    return std::nullopt;
+    return Status::IOError("the frame could not be scaled");
   }
   return image;
 }

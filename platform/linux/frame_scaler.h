@@ -4,7 +4,7 @@
 
 #include "platform/av_foundation.h"
 #include "platform/linux/ffmpeg_handles.h"
-#include "platform/status.h"
+#include "platform/status_or.h"
 
 namespace platform::linux_platform {
 
@@ -23,7 +23,6 @@ PixelSize FitWithin(int width, int height, int sampleAspectNum, int sampleAspect
 
 // The decoded `frame` converted to 8-bit RGB (RGBA when it has alpha) at
 // `size`. `scaler` keeps the conversion context between calls.
-std::optional<CGImage> ScaleFrame(const AVFrame& frame, PixelSize size, SwsContextPtr& scaler,
-                                  Status* status);
+StatusOr<CGImage> ScaleFrame(const AVFrame& frame, PixelSize size, SwsContextPtr& scaler);
 
 }  // namespace platform::linux_platform

@@ -8,23 +8,10 @@
 #include <unistd.h>
 
 #include "platform/linux/glib_handles.h"
+#include "platform/linux/unique_fd.h"
 
 namespace platform::linux_platform {
 namespace {
-
-class DevNull {
- public:
-  DevNull() : fd_(::open("/dev/null", O_RDWR | O_CLOEXEC)) {}
-  ~DevNull() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  DevNull(const DevNull&) = delete;
-  DevNull& operator=(const DevNull&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Starts `app` with `uri`; an error message on failure.
 std::optional<std::string> Launch(GAppInfo* app, const std::string& uri) {
@@ -33,17 +20,17 @@ std::optional<std::string> Launch(GAppInfo* app, const std::string& uri) {
   uris.data = const_cast<char*>(uri.c_str());
   GError* rawError = nullptr;
   gboolean started;
-  DevNull devNull;
-  if (G_IS_DESKTOP_APP_INFO(app) && devNull.fd() >= 0) {
+  const UniqueFd devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  if (G_IS_DESKTOP_APP_INFO(app) && devNull.valid()) {
     // Not reaping the child ourselves makes GLib detach it, so no zombie
     // stays behind while we wait for our own loads.
     started = g_desktop_app_info_launch_uris_as_manager_with_fds(
         G_DESKTOP_APP_INFO(app), &uris, context.get(), G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
-        devNull.fd(), devNull.fd(), devNull.fd(), &rawError);
+        devNull.get(), devNull.get(), devNull.get(), &rawError);
   } else {
     started = g_app_info_launch_uris(app, &uris, context.get(), &rawError);
   }
-  std::unique_ptr<GError, GErrorDeleter> error(rawError);
+  const GErrorPtr error(rawError);
   if (started) return std::nullopt;
   return std::string(error && error->message ? error->message : "launch failed");
 }

@@ -15,16 +15,13 @@
 #include <unistd.h>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_files.h"
 
 namespace platform::linux_platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::ReadFile;
 
 // A desktop of its own below `root`, with a handler for the halvernsignet
 // scheme when `handlerOutput` is given. GIO reads these variables once per

@@ -1,3 +1,5 @@
+#include "platform/linux/lazy_av_foundation.h"
+
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>

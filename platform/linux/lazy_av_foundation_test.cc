@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/linux/movie_module.h"
+#include "platform/linux/lazy_av_foundation.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_movies.h"
 

@@ -28,8 +28,6 @@ constexpr char kMovieFormats[] =
 
 std::atomic<std::int64_t> processFramesDecoded{0};
 
-Status Error(std::string message) { return Status::Error(std::move(message)); }
-
 bool SizeAllowed(std::int64_t width, std::int64_t height) {
   return width <= MovieDecoder::kMaxSide && height <= MovieDecoder::kMaxSide &&
          width * height <= MovieDecoder::kMaxPixels;
@@ -71,11 +69,14 @@ int MovieDecoder::interrupted(void* self) {
 
 Status MovieDecoder::open(const std::string& path) {
   // A relative path could be read by FFmpeg as "protocol:rest".
-  if (path.empty() || path.front() != '/') return Error("not a local file path");
+  if (path.empty() || path.front() != '/') return Status::InvalidArgument("not a local file path");
   // A FIFO or device would block open() or never end, beyond the interrupt's reach.
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return Error(std::string("cannot open the movie: ") + std::strerror(errno));
-  if (!S_ISREG(info.st_mode)) return Error("not a regular file");
+  if (stat(path.c_str(), &info) != 0) {
+    const int err = errno;
+    return Status::FromErrno(err, std::string("cannot open the movie: ") + std::strerror(err));
+  }
+  if (!S_ISREG(info.st_mode)) return Status::NotSupported("not a regular file");
   deadline_ = std::chrono::steady_clock::now() + kTimeBudget;
 
   AVFormatContext* raw = avformat_alloc_context();
@@ -146,11 +147,11 @@ Status MovieDecoder::openDecoder() {
   const AVStream& stream = *format_->streams[streamIndex_];
   const AVCodecParameters& parameters = *stream.codecpar;
   if (!SizeAllowed(parameters.width, parameters.height)) {
-    return Error("the movie's picture is too large (" + std::to_string(parameters.width) + "x" +
+    return Status::NotSupported("the movie's picture is too large (" + std::to_string(parameters.width) + "x" +
                  std::to_string(parameters.height) + ")");
   }
   const AVCodec* decoder = avcodec_find_decoder(parameters.codec_id);
-  if (decoder == nullptr) return Error("no decoder for the movie's video");
+  if (decoder == nullptr) return Status::NotSupported("no decoder for the movie's video");
   CodecContextPtr codec(avcodec_alloc_context3(decoder));
   if (!codec) return FfmpegError("cannot decode the movie", AVERROR(ENOMEM));
   int result = avcodec_parameters_to_context(codec.get(), &parameters);
@@ -250,27 +251,22 @@ int MovieDecoder::decodeOnwards(int* packetsLeft) {
   }
 }
 
-std::optional<CGImage> MovieDecoder::imageAt(CMTime time, const ImageRequest& request, Status* status) {
-  if (!openStatus_.ok()) {
-    *status = openStatus_;
-    return std::nullopt;
-  }
-  if (streamIndex_ < 0) {
-    *status = Error("the movie has no video");
-    return std::nullopt;
-  }
-  if (!time.isValid()) {
-    *status = Error("no time was given for the frame");
-    return std::nullopt;
-  }
-  deadline_ = std::chrono::steady_clock::now() + kTimeBudget;
-  if (!codec_) {
-    if (Status opened = openDecoder(); !opened.ok()) {
-      *status = opened;
-      return std::nullopt;
-    }
-  }
+StatusOr<CGImage> MovieDecoder::imageAt(CMTime time, const ImageRequest& request) {
+  if (Status ready = prepareFor(time); !ready.ok()) return ready;
+  if (Status decoded = decodeKeyFrameAt(time); !decoded.ok()) return decoded;
+  return convertFrame(request);
+}
 
+Status MovieDecoder::prepareFor(CMTime time) {
+  if (!openStatus_.ok()) return openStatus_;
+  if (streamIndex_ < 0) return Status::NotFound("the movie has no video");
+  if (!time.isValid()) return Status::InvalidArgument("no time was given for the frame");
+  deadline_ = std::chrono::steady_clock::now() + kTimeBudget;
+  if (!codec_) return openDecoder();
+  return Status::OK();
+}
+
+Status MovieDecoder::decodeKeyFrameAt(CMTime time) {
   const AVStream& stream = *format_->streams[streamIndex_];
   const std::int64_t start = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
   const std::int64_t offset =
@@ -284,22 +280,19 @@ std::optional<CGImage> MovieDecoder::imageAt(CMTime time, const ImageRequest& re
   // Not every demuxer lands on the last key frame when asked for a time past
   // the end; read forward from the start instead.
   if (result < 0 && !interrupted(this)) result = scanForKeyPacket(target, &packetsLeft);
-  if (result < 0) {
-    *status = FfmpegError("no key frame found", result);
-    return std::nullopt;
-  }
+  if (result < 0) return FfmpegError("no key frame found", result);
 
   result = decodeHeldPacket();
   if (result < 0 && !interrupted(this)) result = decodeOnwards(&packetsLeft);
   av_packet_unref(packet_.get());
   if (result < 0) {
-    *status = FfmpegError("the frame could not be decoded", result == AVERROR(EAGAIN) ? AVERROR_EOF : result);
-    return std::nullopt;
+    return FfmpegError("the frame could not be decoded", result == AVERROR(EAGAIN) ? AVERROR_EOF : result);
   }
-  if (!SizeAllowed(frame_->width, frame_->height)) {
-    *status = Error("the decoded frame is too large");
-    return std::nullopt;
-  }
+  return Status::OK();
+}
+
+StatusOr<CGImage> MovieDecoder::convertFrame(const ImageRequest& request) {
+  if (!SizeAllowed(frame_->width, frame_->height)) return Status::NotSupported("the decoded frame is too large");
 
   const FrameOrientation orientation = request.appliesTransform ? orientation_ : FrameOrientation{};
   const AVRational aspect = av_guess_sample_aspect_ratio(format_.get(), format_->streams[streamIndex_], frame_.get());
@@ -307,17 +300,14 @@ std::optional<CGImage> MovieDecoder::imageAt(CMTime time, const ImageRequest& re
   const int boundWidth = orientation.swapsAxes() ? request.maxHeight : request.maxWidth;
   const int boundHeight = orientation.swapsAxes() ? request.maxWidth : request.maxHeight;
   const PixelSize size = FitWithin(frame_->width, frame_->height, aspect.num, aspect.den, boundWidth, boundHeight);
-  if (!SizeAllowed(size.width, size.height)) {
-    *status = Error("the picture would be too large");
-    return std::nullopt;
-  }
-  std::optional<CGImage> image = ScaleFrame(*frame_, size, scaler_, status);
+  if (!SizeAllowed(size.width, size.height)) return Status::NotSupported("the picture would be too large");
+  StatusOr<CGImage> image = ScaleFrame(*frame_, size, scaler_);
   av_frame_unref(frame_.get());
   // A picture is usually asked for once: give the decoder's frame pool and
   // tables back now rather than hold megabytes while the caller encodes.
   codec_.reset();
   scaler_.reset();
-  if (!image) return std::nullopt;
+  if (!image.ok()) return image.status();
   return Reorient(*image, orientation);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/linux/ffmpeg_handles.h"
 #include "platform/linux/image_orientation.h"
 #include "platform/status.h"
+#include "platform/status_or.h"
 
 namespace platform::linux_platform {
 
@@ -43,13 +44,18 @@ class MovieDecoder {
 
   // The key frame at or before `time` (the last key frame when `time` lies
   // past the end), decoded alone, scaled and turned as asked.
-  std::optional<CGImage> imageAt(CMTime time, const ImageRequest& request, Status* status);
+  StatusOr<CGImage> imageAt(CMTime time, const ImageRequest& request);
 
   // Frames this decoder has produced so far.
   std::int64_t framesDecoded() const { return framesDecoded_; }
 
  private:
   Status open(const std::string& path);
+  // The three steps of imageAt: the decoder ready for `time`; the key frame
+  // at or before it decoded into frame_; frame_ scaled and turned as asked.
+  Status prepareFor(CMTime time);
+  Status decodeKeyFrameAt(CMTime time);
+  StatusOr<CGImage> convertFrame(const ImageRequest& request);
   Status openDecoder();
   CMTime findDuration() const;
   // Reads to the next key packet of the video stream; EOF when none is left.

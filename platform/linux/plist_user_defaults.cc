@@ -5,18 +5,19 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
-#include <optional>
 #include <string_view>
 
 #include <fcntl.h>
 #include <glib.h>
 #include <plist/plist.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/linux/file_tree.h"
+#include "platform/linux/errno_status.h"
+#include "platform/linux/file_writing.h"
+#include "platform/linux/unique_fd.h"
+#include "platform/status_or.h"
 #include "platform/linux/unique_fd.h"
 
 namespace platform::linux_platform {
@@ -27,8 +28,6 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
-
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   int fd;
   do {
@@ -37,23 +36,22 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
-enum class ReadStatus { ok, missing, failed };
-
-ReadStatus ReadWhole(const std::string& path, std::string& contents) {
+// The whole file at `path`; not found when there is none.
+StatusOr<std::string> ReadWhole(const std::string& path) {
   UniqueFd fd(OpenRetrying(path.c_str(), O_RDONLY));
-  if (!fd.valid()) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
-  contents.clear();
+  if (!fd.valid()) return ErrnoStatus("cannot open", path, errno);
+  std::string contents;
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return ReadStatus::failed;
+      return ErrnoStatus("cannot read", path, errno);
     }
     if (n == 0) break;
     contents.append(buffer, static_cast<std::size_t>(n));
   }
-  return ReadStatus::ok;
+  return contents;
 }
 
 // The top-level dictionary of a suite file, or none when it is not one.
@@ -93,19 +91,41 @@ std::string Timestamp() {
 
 // Keeps an unreadable suite beside the fresh one, under a name no other
 // suite or earlier corrupt copy has.
-bool MoveAside(const std::string& path) {
+Status MoveAside(const std::string& path) {
   const std::string base = path + ".corrupt-" + Timestamp();
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
-    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EEXIST) return false;
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return Status::OK();
+    if (errno != EEXIST) return ErrnoStatus("cannot move aside", path, errno);
   }
-  return false;
+  return Status::AlreadyExists("cannot move aside " + path + ": every name for it is taken");
 }
 
-bool SyncDirectory(const std::string& directory) {
-  UniqueFd dir(OpenRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY));
-  return dir.valid() && ::fsync(dir.get()) == 0;
+// Takes the advisory lock every writer of the suite holds while it reads and
+// replaces it; released when the descriptor is closed.
+StatusOr<UniqueFd> LockFile(const std::string& lockPath) {
+  UniqueFd fd(OpenRetrying(lockPath.c_str(), O_RDWR | O_CREAT, 0600));
+  if (!fd.valid()) return ErrnoStatus("cannot open", lockPath, errno);
+  int locked;
+  do {
+    locked = ::flock(fd.get(), LOCK_EX);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) return ErrnoStatus("cannot lock", lockPath, errno);
+  return fd;
+}
+
+// The suite's dictionary as it is now: a fresh one when there is no file yet
+// or the file does not parse (it is then kept aside, never destroyed).
+StatusOr<PlistPtr> ReadSuiteOrStartOne(const std::string& path) {
+  StatusOr<std::string> contents = ReadWhole(path);
+  if (!contents.ok()) {
+    // Could be a perfectly good suite we may not read; leave it alone.
+    if (!contents.status().IsNotFound()) return contents.status();
+    return PlistPtr(plist_new_dict());
+  }
+  if (PlistPtr root = ParseSuite(*contents)) return root;
+  if (Status aside = MoveAside(path); !aside.ok()) return aside;
+  return PlistPtr(plist_new_dict());
 }
 
 bool ValidSuiteName(std::string_view name) {
@@ -129,11 +149,11 @@ bool XmlCanCarry(std::string_view text) {
 // with a control character) makes the whole file a binary property list,
 // which every reader of suites also reads, rather than a file no one can
 // parse.
-std::optional<std::string> SuiteFileContents(plist_t root) {
+StatusOr<std::string> SuiteFileContents(plist_t root) {
   char* xml = nullptr;
   uint32_t xmlLength = 0;
   plist_to_xml(root, &xml, &xmlLength);
-  if (xml == nullptr) return std::nullopt;
+  if (xml == nullptr) return Status::InvalidArgument("the suite cannot be written as XML");
   std::string text(xml, xmlLength);
   plist_to_xml_free(xml);
   if (XmlCanCarry(text)) {
@@ -148,7 +168,7 @@ std::optional<std::string> SuiteFileContents(plist_t root) {
   char* binary = nullptr;
   uint32_t binaryLength = 0;
   plist_to_bin(root, &binary, &binaryLength);
-  if (binary == nullptr) return std::nullopt;
+  if (binary == nullptr) return Status::InvalidArgument("the suite cannot be written as a binary property list");
   std::string bytes(binary, binaryLength);
   plist_to_bin_free(binary);
   return bytes;
@@ -156,26 +176,14 @@ std::optional<std::string> SuiteFileContents(plist_t root) {
 
 }  // namespace
 
-std::string DefaultConfigHome() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (IsAbsolute(config)) return config;
-  const char* home = std::getenv("HOME");
-  std::string base;
-  if (home != nullptr && home[0] != '\0') {
-    base = home;
-  } else if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-    base = entry->pw_dir;
-  } else {
-    base = "/";
-  }
-  if (base.back() != '/') base += '/';
-  return base + ".config";
-}
-
 PlistUserDefaults::PlistUserDefaults(std::string directory, std::string name)
     : directory_(std::move(directory)), name_(std::move(name)) {}
 
-std::string PlistUserDefaults::path() const { return directory_ + "/" + name_ + ".plist"; }
+std::string SuitePath(const std::string& directory, const std::string& name) {
+  return directory + "/" + name + ".plist";
+}
+
+std::string PlistUserDefaults::path() const { return SuitePath(directory_, name_); }
 
 void PlistUserDefaults::setObject(const PropertyListValue& value, const std::string& key) {
   std::lock_guard lock(mutex_);
@@ -185,53 +193,31 @@ void PlistUserDefaults::setObject(const PropertyListValue& value, const std::str
 bool PlistUserDefaults::synchronize() {
   std::lock_guard lock(mutex_);
   if (staged_.empty()) return true;
-
-  // The suite itself is replaced by rename, so the lock lives on a file that
-  // never is; every writer of this suite takes it before reading.
-  const std::string lockPath = directory_ + "/." + name_ + ".plist.lock";
-  UniqueFd lockFd(OpenRetrying(lockPath.c_str(), O_RDWR | O_CREAT, 0600));
-  if (!lockFd.valid()) return false;
-  int locked;
-  do {
-    locked = ::flock(lockFd.get(), LOCK_EX);
-  } while (locked != 0 && errno == EINTR);
-  if (locked != 0) return false;
-
-  const std::string suitePath = path();
-  std::string contents;
-  PlistPtr root;
-  switch (ReadWhole(suitePath, contents)) {
-    case ReadStatus::failed:
-      // Could be a perfectly good suite we may not read; leave it alone.
-      return false;
-    case ReadStatus::missing:
-      break;
-    case ReadStatus::ok:
-      root = ParseSuite(contents);
-      if (!root && !MoveAside(suitePath)) return false;
-      break;
-  }
-  if (!root) root.reset(plist_new_dict());
-
-  for (const auto& [key, value] : staged_) plist_dict_set_item(root.get(), key.c_str(), NodeFor(value));
-
-  const std::optional<std::string> file = SuiteFileContents(root.get());
-  if (!file) return false;
-
-  std::string tempPath = directory_ + "/." + name_ + ".plist.XXXXXX";
-  UniqueFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
-  if (!temp.valid()) return false;
-  const bool written = ::fchmod(temp.get(), 0600) == 0 && WriteAll(temp.get(), file->data(), file->size()) &&
-                       ::fsync(temp.get()) == 0 && ::close(temp.release()) == 0 &&
-                       ::rename(tempPath.c_str(), suitePath.c_str()) == 0;
-  if (!written) {
-    ::unlink(tempPath.c_str());
-    return false;
-  }
-  // The rename is only durable once the directory entry is.
-  if (!SyncDirectory(directory_)) return false;
+  // The interface tells only whether it worked; the staged values stay for
+  // the next attempt.
+  if (!writeStaged().ok()) return false;
   staged_.clear();
   return true;
+}
+
+Status PlistUserDefaults::writeStaged() {
+  // The suite itself is replaced by rename, so the lock lives on a file that
+  // never is; every writer of this suite takes it before reading.
+  StatusOr<UniqueFd> suiteLock = LockFile(directory_ + "/." + name_ + ".plist.lock");
+  if (!suiteLock.ok()) return suiteLock.status();
+
+  const std::string suitePath = path();
+  StatusOr<PlistPtr> root = ReadSuiteOrStartOne(suitePath);
+  if (!root.ok()) return root.status();
+  for (const auto& [key, value] : staged_) plist_dict_set_item(root->get(), key.c_str(), NodeFor(value));
+
+  StatusOr<std::string> file = SuiteFileContents(root->get());
+  if (!file.ok()) return file.status();
+  return WriteFileAtomically(suitePath, *file, AtomicWriteOptions{.mode = 0600, .syncDirectory = true});
+}
+
+std::string PlistUserDefaultsSuites::pathForSuiteName(const std::string& suiteName) const {
+  return SuitePath(configHome_, suiteName);
 }
 
 std::unique_ptr<NSUserDefaults> PlistUserDefaultsSuites::initWithSuiteName(const std::string& suiteName) {

@@ -5,12 +5,13 @@
 #include <mutex>
 #include <string>
 
+#include "platform/status.h"
 #include "platform/user_defaults.h"
 
 namespace platform::linux_platform {
 
-// $XDG_CONFIG_HOME when it is set to an absolute path, else $HOME/.config.
-std::string DefaultConfigHome();
+// <directory>/<name>.plist: the file of the suite `name`.
+std::string SuitePath(const std::string& directory, const std::string& name);
 
 // A suite kept as <configHome>/<name>.plist, an XML property list whose top
 // level is a dictionary: the file Foundation on Linux reads for a suite.
@@ -29,6 +30,9 @@ class PlistUserDefaults : public NSUserDefaults {
   std::string path() const;
 
  private:
+  // Lock, read, apply the staged values, write, rename; under mutex_.
+  Status writeStaged();
+
   std::string directory_;
   std::string name_;
   std::mutex mutex_;
@@ -42,6 +46,9 @@ class PlistUserDefaultsSuites : public NSUserDefaultsSuites {
   // None when the name cannot be a file name of its own or the config home
   // can neither be found nor created (mode 0700) as a directory.
   std::unique_ptr<NSUserDefaults> initWithSuiteName(const std::string& suiteName) override;
+
+  // The file the suite `suiteName` is (or would be) kept in.
+  std::string pathForSuiteName(const std::string& suiteName) const;
 
  private:
   std::string configHome_;

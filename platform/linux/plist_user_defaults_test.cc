@@ -20,25 +20,19 @@
 #include <unistd.h>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_files.h"
 
 namespace platform::linux_platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 struct PlistDeleter {
   void operator()(plist_t node) const { plist_free(node); }
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& contents) {
-  std::ofstream(path, std::ios::binary) << contents;
-}
 
 // The suite as a reader sees it: none unless it is a dictionary.
 PlistPtr ReadSuite(const fs::path& path) {
@@ -270,25 +264,6 @@ TEST_F(PlistUserDefaultsTest, SuitesThatCannotBeOpened) {
   // Missing parents are created.
   EXPECT_TRUE(PlistUserDefaultsSuites((temp.path() / "a" / "b" / "c").string()).initWithSuiteName("s"));
   EXPECT_TRUE(fs::is_directory(temp.path() / "a" / "b" / "c"));
-}
-
-TEST(DefaultConfigHome, XdgConfigHomeOnlyWhenAbsolute) {
-  const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
-  const char* savedHome = std::getenv("HOME");
-  const std::string xdg = savedXdg ? savedXdg : "", homeValue = savedHome ? savedHome : "";
-
-  setenv("HOME", "/home/someone", 1);
-  setenv("XDG_CONFIG_HOME", "/elsewhere/config", 1);
-  EXPECT_EQ(DefaultConfigHome(), "/elsewhere/config");
-  setenv("XDG_CONFIG_HOME", "", 1);
-  EXPECT_EQ(DefaultConfigHome(), "/home/someone/.config");
-  setenv("XDG_CONFIG_HOME", "relative/config", 1);
-  EXPECT_EQ(DefaultConfigHome(), "/home/someone/.config");
-  unsetenv("XDG_CONFIG_HOME");
-  EXPECT_EQ(DefaultConfigHome(), "/home/someone/.config");
-
-  savedXdg ? setenv("XDG_CONFIG_HOME", xdg.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
-  savedHome ? setenv("HOME", homeValue.c_str(), 1) : unsetenv("HOME");
 }
 
 // Payload of one write: distinct per writer and round, large enough that a

@@ -12,23 +12,20 @@ extern "C" {
 
 namespace platform::linux_platform {
 
-std::optional<Data> EncodePNG(const CGImage& image, Status* status) {
+StatusOr<Data> EncodePNG(const CGImage& image) {
   if (image.width <= 0 || image.height <= 0 || (image.channels != 3 && image.channels != 4) ||
       image.pixels.size() != static_cast<std::size_t>(image.width) * image.height * image.channels) {
-    *status = Status::Error("the image has no pixels to encode");
-    return std::nullopt;
+    return Status::InvalidArgument("the image has no pixels to encode");
   }
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
   if (codec == nullptr) {
-    *status = Status::Error("this FFmpeg has no PNG encoder");
-    return std::nullopt;
+    return Status::NotSupported("this FFmpeg has no PNG encoder");
   }
   CodecContextPtr context(avcodec_alloc_context3(codec));
   FramePtr frame(av_frame_alloc());
   PacketPtr packet(av_packet_alloc());
   if (!context || !frame || !packet) {
-    *status = FfmpegError("cannot encode PNG", AVERROR(ENOMEM));
-    return std::nullopt;
+    return FfmpegError("cannot encode PNG", AVERROR(ENOMEM));
   }
   const AVPixelFormat format = image.channels == 4 ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
   context->width = image.width;
@@ -40,16 +37,14 @@ std::optional<Data> EncodePNG(const CGImage& image, Status* status) {
   context->compression_level = 3;
   int result = avcodec_open2(context.get(), codec, nullptr);
   if (result < 0) {
-    *status = FfmpegError("cannot start the PNG encoder", result);
-    return std::nullopt;
+    return FfmpegError("cannot start the PNG encoder", result);
   }
 
   frame->width = image.width;
   frame->height = image.height;
   frame->format = format;
   if ((result = av_frame_get_buffer(frame.get(), 0)) < 0) {
-    *status = FfmpegError("cannot encode PNG", result);
-    return std::nullopt;
+    return FfmpegError("cannot encode PNG", result);
   }
   const auto rowBytes = static_cast<std::size_t>(image.width) * image.channels;
   for (int y = 0; y < image.height; ++y) {
@@ -60,8 +55,7 @@ std::optional<Data> EncodePNG(const CGImage& image, Status* status) {
   if ((result = avcodec_send_frame(context.get(), frame.get())) < 0 ||
       (result = avcodec_send_frame(context.get(), nullptr)) < 0 ||
       (result = avcodec_receive_packet(context.get(), packet.get())) < 0) {
-    *status = FfmpegError("cannot encode PNG", result);
-    return std::nullopt;
+    return FfmpegError("cannot encode PNG", result);
   }
   return Data(packet->data, packet->data + packet->size);
 }

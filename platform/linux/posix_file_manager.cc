@@ -6,14 +6,13 @@
 #include <map>
 
 #include <fcntl.h>
-#include <pwd.h>
-#include <stdio.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/linux/file_copier.h"
 #include "platform/linux/file_tree.h"
+#include "platform/linux/file_writing.h"
 #include "platform/linux/unique_fd.h"
 
 namespace platform::linux_platform {
@@ -32,11 +31,6 @@ bool IsAtOrBelow(const std::string& path, const std::string& top) {
                          (top.back() == '/' || path[top.size()] == '/'));
 }
 
-Status WriteDataTo(int fd, const Data& data, const std::string& path) {
-  if (WriteAll(fd, data.data(), data.size())) return Status::OK();
-  return Status::Error(ErrnoMessage("cannot write", path, errno));
-}
-
 // A name no other writer in this directory will pick: the item's own name
 // (shortened so the result stays a valid name), this process and a counter.
 std::string AsideName(const std::string& name) {
@@ -49,25 +43,79 @@ std::string AsideName(const std::string& name) {
 
 bool RenameFlagUnsupported(int err) { return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP; }
 
-}  // namespace
+// The new item (fresh) and the place it goes to (original), each relative to
+// its open directory.
+struct Move {
+  int freshDir;
+  const std::string& freshName;
+  const std::string& freshPath;
+  int originalDir;
+  const std::string& originalName;
+  const std::string& originalPath;
 
-std::string DefaultDataHome() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return xdg;
-  std::string home;
-  if (const char* env = std::getenv("HOME"); env != nullptr && env[0] != '\0') {
-    home = env;
-  } else {
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-      home = found->pw_dir;
-    }
+  // Plain renameat without flags: it works where renameat2 does not exist.
+  int renameTo(unsigned flags) const {
+    if (flags == 0) return ::renameat(freshDir, freshName.c_str(), originalDir, originalName.c_str());
+    return ::renameat2(freshDir, freshName.c_str(), originalDir, originalName.c_str(), flags);
   }
-  return JoinPath(home.empty() ? "/" : home, ".local/share");
+  Status failed(int err) const { return ErrnoStatus("cannot move " + freshPath + " to", originalPath, err); }
+};
+
+// Whether one way of putting the new item in place did it, or does not apply
+// here and the next way is tried.
+enum class Attempt { kDone, kNotApplicable };
+
+// Nothing there yet: a rename that refuses to replace whatever appears meanwhile.
+StatusOr<Attempt> RenameIntoEmptyPlace(const Move& move) {
+  if (move.renameTo(RENAME_NOREPLACE) == 0) return Attempt::kDone;
+  if (errno == EEXIST) return Attempt::kNotApplicable;
+  if (!RenameFlagUnsupported(errno)) return move.failed(errno);
+  struct stat st {};
+  if (::fstatat(move.originalDir, move.originalName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+    if (move.renameTo(0) != 0) return move.failed(errno);
+    return Attempt::kDone;
+  }
+  return Attempt::kNotApplicable;
 }
+
+// Something is there: swap the two in one step. The old item then sits under
+// the new item's name, for the caller to remove.
+StatusOr<Attempt> Exchange(const Move& move) {
+  if (move.renameTo(RENAME_EXCHANGE) == 0) return Attempt::kDone;
+  if (!RenameFlagUnsupported(errno)) return move.failed(errno);
+  return Attempt::kNotApplicable;
+}
+
+// No exchange on this file system. rename(2) replaces a non-directory by a
+// non-directory in one step.
+StatusOr<Attempt> RenameOverFile(const Move& move, const struct stat& freshSt) {
+  struct stat originalSt {};
+  if (::fstatat(move.originalDir, move.originalName.c_str(), &originalSt, AT_SYMLINK_NOFOLLOW) != 0) {
+    return ErrnoStatus("cannot read", move.originalPath, errno);
+  }
+  if (S_ISDIR(freshSt.st_mode) || S_ISDIR(originalSt.st_mode)) return Attempt::kNotApplicable;
+  if (move.renameTo(0) != 0) return move.failed(errno);
+  return Attempt::kDone;
+}
+
+// A directory on either side: move the original aside first, and back should
+// the new item not go in. The name is briefly empty, but never half-replaced.
+// The name the original now has, for the caller to remove.
+StatusOr<std::string> MoveAsideThenIn(const Move& move) {
+  const std::string aside = AsideName(move.originalName);
+  if (::renameat(move.originalDir, move.originalName.c_str(), move.originalDir, aside.c_str()) != 0) {
+    return move.failed(errno);
+  }
+  if (move.renameTo(0) != 0) {
+    const int err = errno;
+    // Putting the original back is all that can be done; the failure says why.
+    (void)::renameat(move.originalDir, aside.c_str(), move.originalDir, move.originalName.c_str());
+    return move.failed(err);
+  }
+  return aside;
+}
+
+}  // namespace
 
 PosixFileManager::PosixFileManager(std::string dataHome)
     : PosixFileManager(std::move(dataHome), Options{}) {}
@@ -114,10 +162,9 @@ bool PosixFileManager::fileExistsAtPath(const std::string& path) {
 
 Status PosixFileManager::removeItemAtURL(const URL& url) {
   const std::string path = url.path();
-  Status status;
-  ParentAndName item = OpenParent(path, status);
-  if (!status.ok()) return status;
-  status = RemoveTreeAt(item.parent.get(), item.name, path);
+  StatusOr<ParentAndName> item = OpenParent(path);
+  if (!item.ok()) return item.status();
+  Status status = RemoveTreeAt(item->parent.get(), item->name, path);
   if (status.ok()) forgetBelow(path);
   return status;
 }
@@ -132,129 +179,64 @@ Status PosixFileManager::copyItemAtURL(const URL& src, const URL& dst) {
 Status PosixFileManager::replaceItemAtURL(const URL& originalItemURL, const URL& newItemURL) {
   const std::string originalPath = originalItemURL.path();
   const std::string newPath = newItemURL.path();
-  Status status;
-  ParentAndName original = OpenParent(originalPath, status);
-  if (!status.ok()) return status;
-  ParentAndName fresh = OpenParent(newPath, status);
-  if (!status.ok()) return status;
-  const int originalDir = original.parent.get();
-  const char* originalName = original.name.c_str();
-  const int freshDir = fresh.parent.get();
-  const char* freshName = fresh.name.c_str();
+  StatusOr<ParentAndName> original = OpenParent(originalPath);
+  if (!original.ok()) return original.status();
+  StatusOr<ParentAndName> fresh = OpenParent(newPath);
+  if (!fresh.ok()) return fresh.status();
+  const Move move{fresh->parent.get(), fresh->name, newPath, original->parent.get(), original->name, originalPath};
 
   struct stat freshSt {};
-  if (::fstatat(freshDir, freshName, &freshSt, AT_SYMLINK_NOFOLLOW) != 0) {
-    return Status::Error(ErrnoMessage("cannot read", newPath, errno));
+  if (::fstatat(move.freshDir, move.freshName.c_str(), &freshSt, AT_SYMLINK_NOFOLLOW) != 0) {
+    return ErrnoStatus("cannot read", newPath, errno);
   }
   const auto moved = [&] {
     recordMove(newPath, originalPath);
     record({originalPath});
-    return Status::OK();
   };
-  const auto moveFailed = [&](int err) {
-    return Status::Error(ErrnoMessage("cannot move " + newPath + " to", originalPath, err));
+  const auto removeOld = [&](int dir, const std::string& name, const std::string& path) {
+    Status removed = RemoveTreeAt(dir, name, path);
+    if (removed.ok()) return removed;
+    return removed.WithPrefix("replaced " + originalPath + ", but the old item stayed: ");
   };
 
-  // Nothing there yet: a rename that refuses to replace whatever appears meanwhile.
-  if (::renameat2(freshDir, freshName, originalDir, originalName, RENAME_NOREPLACE) == 0) {
-    return moved();
-  }
-  if (errno != EEXIST) {
-    if (!RenameFlagUnsupported(errno)) return moveFailed(errno);
-    struct stat st {};
-    if (::fstatat(originalDir, originalName, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
-      if (::renameat(freshDir, freshName, originalDir, originalName) != 0) return moveFailed(errno);
-      return moved();
-    }
-  }
-
-  // Something is there: swap the two in one step, then remove the old item,
-  // which now sits under the new item's name.
-  if (::renameat2(freshDir, freshName, originalDir, originalName, RENAME_EXCHANGE) == 0) {
+  StatusOr<Attempt> attempt = RenameIntoEmptyPlace(move);
+  if (!attempt.ok()) return attempt.status();
+  if (*attempt == Attempt::kDone) {
     moved();
-    Status removed = RemoveTreeAt(freshDir, fresh.name, newPath);
-    if (!removed.ok()) {
-      return Status::Error("replaced " + originalPath + ", but the old item stayed: " +
-                           removed.message());
-    }
     return Status::OK();
   }
-  if (!RenameFlagUnsupported(errno)) return moveFailed(errno);
-
-  // No exchange on this file system. rename(2) replaces a non-directory by a
-  // non-directory in one step.
-  struct stat originalSt {};
-  if (::fstatat(originalDir, originalName, &originalSt, AT_SYMLINK_NOFOLLOW) != 0) {
-    return Status::Error(ErrnoMessage("cannot read", originalPath, errno));
+  attempt = Exchange(move);
+  if (!attempt.ok()) return attempt.status();
+  if (*attempt == Attempt::kDone) {
+    moved();
+    return removeOld(move.freshDir, move.freshName, newPath);
   }
-  if (!S_ISDIR(freshSt.st_mode) && !S_ISDIR(originalSt.st_mode)) {
-    if (::renameat(freshDir, freshName, originalDir, originalName) != 0) return moveFailed(errno);
-    return moved();
+  attempt = RenameOverFile(move, freshSt);
+  if (!attempt.ok()) return attempt.status();
+  if (*attempt == Attempt::kDone) {
+    moved();
+    return Status::OK();
   }
-  // Otherwise move the original aside first, and back should the new item
-  // not go in: the name is briefly empty, but never half-replaced.
-  const std::string aside = AsideName(original.name);
-  if (::renameat(originalDir, originalName, originalDir, aside.c_str()) != 0) {
-    return moveFailed(errno);
-  }
-  if (::renameat(freshDir, freshName, originalDir, originalName) != 0) {
-    const int err = errno;
-    (void)::renameat(originalDir, aside.c_str(), originalDir, originalName);
-    return moveFailed(err);
-  }
+  StatusOr<std::string> aside = MoveAsideThenIn(move);
+  if (!aside.ok()) return aside.status();
   moved();
-  Status removed = RemoveTreeAt(originalDir, aside, JoinPath(ParentPath(originalPath), aside));
-  if (!removed.ok()) {
-    return Status::Error("replaced " + originalPath + ", but the old item stayed: " +
-                         removed.message());
-  }
-  return Status::OK();
+  return removeOld(move.originalDir, *aside, JoinPath(ParentPath(originalPath), *aside));
 }
 
 Status PosixFileManager::writeData(const Data& data, const URL& url, bool atomically) {
   const std::string path = url.path();
-  if (!atomically) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
-    if (!fd.valid()) return Status::Error(ErrnoMessage("cannot create", path, errno));
-    if (Status written = WriteDataTo(fd.get(), data, path); !written.ok()) return written;
-    if (::close(fd.release()) != 0 && errno != EINTR) {
-      return Status::Error(ErrnoMessage("cannot write", path, errno));
-    }
+  const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+  if (atomically) {
+    // Not the directory: synchronizeWrittenItems makes the name durable with
+    // everything else this manager wrote.
+    if (Status written = WriteFileAtomically(path, bytes, AtomicWriteOptions{}); !written.ok()) return written;
     record({path});
     return Status::OK();
   }
-
-  Status status;
-  ParentAndName target = OpenParent(path, status);
-  if (!status.ok()) return status;
-  std::string temporary =
-      JoinPath(ParentPath(path), "." + target.name.substr(0, 200) + ".XXXXXX");
-  UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (!fd.valid()) return Status::Error(ErrnoMessage("cannot create a file beside", path, errno));
-  const std::string temporaryName = temporary.substr(temporary.rfind('/') + 1);
-
-  const auto fail = [&](Status failure) {
-    fd.reset();
-    (void)::unlinkat(target.parent.get(), temporaryName.c_str(), 0);
-    return failure;
-  };
-  if (Status written = WriteDataTo(fd.get(), data, path); !written.ok()) return fail(written);
-  // A file written over keeps its permissions; a new one stays owner-only.
-  struct stat previous {};
-  if (::fstatat(target.parent.get(), target.name.c_str(), &previous, 0) == 0 &&
-      S_ISREG(previous.st_mode)) {
-    (void)::fchmod(fd.get(), previous.st_mode & 07777);
-  }
-  // The data reaches the disk before the name does: a crash can leave the
-  // old file or the new one, never a new name over empty contents.
-  if (::fdatasync(fd.get()) != 0) return fail(Status::Error(ErrnoMessage("cannot write", path, errno)));
-  if (::close(fd.release()) != 0 && errno != EINTR) {
-    return fail(Status::Error(ErrnoMessage("cannot write", path, errno)));
-  }
-  if (::renameat(target.parent.get(), temporaryName.c_str(), target.parent.get(),
-                 target.name.c_str()) != 0) {
-    return fail(Status::Error(ErrnoMessage("cannot move the new contents into", path, errno)));
-  }
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
+  if (!fd.valid()) return ErrnoStatus("cannot create", path, errno);
+  if (Status written = WriteAll(fd.get(), bytes, "cannot write", path); !written.ok()) return written;
+  if (Status closed = CloseChecked(fd, path); !closed.ok()) return closed;
   record({path});
   return Status::OK();
 }
@@ -323,9 +305,9 @@ Status PosixFileManager::syncFileSystems(const std::set<std::string>& paths) {
   for (const auto& [device, path] : fileSystems) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd.valid()) fd = UniqueFd(::open(ParentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid()) return Status::Error(ErrnoMessage("cannot open", path, errno));
+    if (!fd.valid()) return ErrnoStatus("cannot open", path, errno);
     if (::syncfs(fd.get()) != 0) {
-      return Status::Error(ErrnoMessage("cannot write to disk", path, errno));
+      return ErrnoStatus("cannot write to disk", path, errno);
     }
   }
   return Status::OK();
@@ -350,14 +332,14 @@ Status PosixFileManager::syncEachItem(const std::set<std::string>& paths) {
         UniqueFd fd(::open(items[i].c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
         if (!fd.valid()) {
           if (errno == ENOENT) continue;
-          return Status::Error(ErrnoMessage("cannot open", items[i], errno));
+          return ErrnoStatus("cannot open", items[i], errno);
         }
         (void)::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
         open.emplace_back(std::move(fd), &items[i]);
       }
       for (auto& [fd, path] : open) {
         if (::fsync(fd.get()) != 0) {
-          return Status::Error(ErrnoMessage("cannot write to disk", *path, errno));
+          return ErrnoStatus("cannot write to disk", *path, errno);
         }
       }
     }

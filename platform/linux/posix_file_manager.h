@@ -12,10 +12,6 @@
 
 namespace platform::linux_platform {
 
-// The data-home directory by the XDG rule: $XDG_DATA_HOME when it is set,
-// non-empty and absolute, else $HOME/.local/share.
-std::string DefaultDataHome();
-
 // How synchronizeWrittenItems makes the recorded items durable.
 enum class SyncMethod {
   // One syncfs per file system the items live on.

@@ -1,26 +1,57 @@
 #include "platform/linux/random_uuid_source.h"
 
+#include <fcntl.h>
 #include <sys/random.h>
+#include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <cstdint>
-#include <stdexcept>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/linux/errno_status.h"
+#include "platform/linux/unique_fd.h"
 
 namespace platform::linux_platform {
+namespace {
 
-std::string RandomUUIDSource::uuidString() {
-  std::array<std::uint8_t, 16> bytes{};
+Status ReadDevUrandom(std::uint8_t* bytes, std::size_t size) {
+  UniqueFd fd(::open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return ErrnoStatus("cannot open", "/dev/urandom", errno);
   std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      // Without randomness no fresh name can be promised; never fall back to a
-      // predictable one that could collide with an existing copy.
-      throw std::runtime_error("getrandom failed");
-    }
+  while (filled < size) {
+    const ssize_t got = ::read(fd.get(), bytes + filled, size - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return ErrnoStatus("cannot read", "/dev/urandom", errno);
+    if (got == 0) return Status::IOError("cannot read /dev/urandom: it ended");
     filled += static_cast<std::size_t>(got);
+  }
+  return Status::OK();
+}
+
+}  // namespace
+
+Status FillRandomBytes(std::uint8_t* bytes, std::size_t size) {
+  std::size_t filled = 0;
+  while (filled < size) {
+    const ssize_t got = ::getrandom(bytes + filled, size - filled, 0);
+    if (got >= 0) {
+      filled += static_cast<std::size_t>(got);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    // getrandom missing (ENOSYS) or refused by a seccomp filter: the device
+    // gives the same bytes.
+    return ReadDevUrandom(bytes, size);
+  }
+  return Status::OK();
+}
+
+std::string RandomUUIDSource::uuidString() noexcept {
+  std::array<std::uint8_t, 16> bytes{};
+  if (Status filled = FillRandomBytes(bytes.data(), bytes.size()); !filled.ok()) {
+    std::fprintf(stderr, "halvernsignet-share: no random source for a fresh file name: %s\n",
+                 filled.message().c_str());
+    std::abort();
   }
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0f) | 0x40);  // version 4
   bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3f) | 0x80);  // RFC 4122 variant

@@ -53,7 +53,7 @@ bool InMemoryFileManager::fileExistsAtPath(const std::string& path) {
 Status InMemoryFileManager::removeItemAtURL(const URL& url) {
   std::lock_guard lock(mutex_);
   record("remove " + url.path());
-  if (!existsLocked(url.path())) return Status::Error("No such file or directory");
+  if (!existsLocked(url.path())) return Status::NotFound("No such file or directory");
   eraseTreeLocked(url.path());
   return Status::OK();
 }
@@ -63,12 +63,12 @@ Status InMemoryFileManager::copyItemAtURL(const URL& src, const URL& dst) {
   const std::string from = src.path(), to = dst.path();
   record("copy " + from + " " + to);
   if (auto failure = copyFailures_.find(from); failure != copyFailures_.end()) {
-    return Status::Error(failure->second);
+    return Status::IOError(failure->second);
   }
-  if (!existsLocked(from)) return Status::Error("No such file or directory");
-  if (existsLocked(to)) return Status::Error("File exists");
-  if (to == from || IsUnder(to, from)) return Status::Error("cannot copy a directory into itself");
-  if (!existsLocked(Parent(to))) return Status::Error("No such file or directory");
+  if (!existsLocked(from)) return Status::NotFound("No such file or directory");
+  if (existsLocked(to)) return Status::AlreadyExists("File exists");
+  if (to == from || IsUnder(to, from)) return Status::InvalidArgument("cannot copy a directory into itself");
+  if (!existsLocked(Parent(to))) return Status::NotFound("No such file or directory");
   std::map<std::string, Entry> copies;
   for (const auto& [path, entry] : entries_) {
     if (path == from) copies[to] = entry;
@@ -82,8 +82,8 @@ Status InMemoryFileManager::replaceItemAtURL(const URL& originalItemURL, const U
   std::lock_guard lock(mutex_);
   const std::string original = originalItemURL.path(), replacement = newItemURL.path();
   record("replace " + original + " " + replacement);
-  if (replaceFailure_) return Status::Error(*replaceFailure_);
-  if (!existsLocked(replacement)) return Status::Error("No such file or directory");
+  if (replaceFailure_) return Status::IOError(*replaceFailure_);
+  if (!existsLocked(replacement)) return Status::NotFound("No such file or directory");
   eraseTreeLocked(original);
   std::map<std::string, Entry> moved;
   for (auto it = entries_.begin(); it != entries_.end();) {
@@ -101,8 +101,8 @@ Status InMemoryFileManager::replaceItemAtURL(const URL& originalItemURL, const U
 Status InMemoryFileManager::writeData(const Data& data, const URL& url, bool atomically) {
   std::lock_guard lock(mutex_);
   record(std::string("write ") + url.path() + (atomically ? " atomically" : ""));
-  if (writeFailure_) return Status::Error(*writeFailure_);
-  if (!existsLocked(Parent(url.path()))) return Status::Error("No such file or directory");
+  if (writeFailure_) return Status::IOError(*writeFailure_);
+  if (!existsLocked(Parent(url.path()))) return Status::NotFound("No such file or directory");
   entries_[url.path()] = Entry{false, std::string(data.begin(), data.end())};
   return Status::OK();
 }

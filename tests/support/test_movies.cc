@@ -25,7 +25,7 @@ std::string ErrorText(int code) {
   return text;
 }
 
-Status Failed(const std::string& what, int code) { return Status::Error(what + ": " + ErrorText(code)); }
+Status Failed(const std::string& what, int code) { return Status::IOError(what + ": " + ErrorText(code)); }
 
 struct OutputCloser {
   void operator()(AVFormatContext* context) const {
@@ -92,10 +92,10 @@ Status WriteTestMovie(const std::filesystem::path& path, const TestMovie& movie)
 
   const std::string encoderName = !movie.codec.empty() ? movie.codec : HasH264Encoder() ? "libx264" : "mpeg4";
   const AVCodec* encoder = avcodec_find_encoder_by_name(encoderName.c_str());
-  if (encoder == nullptr) return Status::Error("no encoder " + encoderName);
+  if (encoder == nullptr) return Status::IOError("no encoder " + encoderName);
   std::unique_ptr<AVCodecContext, CodecFreer> codec(avcodec_alloc_context3(encoder));
   AVStream* stream = avformat_new_stream(output.get(), nullptr);
-  if (!codec || stream == nullptr) return Status::Error("out of memory");
+  if (!codec || stream == nullptr) return Status::IOError("out of memory");
 
   codec->width = movie.width;
   codec->height = movie.height;
@@ -122,7 +122,7 @@ Status WriteTestMovie(const std::filesystem::path& path, const TestMovie& movie)
   if (movie.rotation != 0 || movie.mirrored) {
     auto* matrix = reinterpret_cast<std::int32_t*>(
         av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(std::int32_t)));
-    if (matrix == nullptr) return Status::Error("out of memory");
+    if (matrix == nullptr) return Status::IOError("out of memory");
     av_display_rotation_set(matrix, movie.rotation);
     if (movie.mirrored) av_display_matrix_flip(matrix, 1, 0);
   }
@@ -132,7 +132,7 @@ Status WriteTestMovie(const std::filesystem::path& path, const TestMovie& movie)
 
   std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
   std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-  if (!frame || !packet) return Status::Error("out of memory");
+  if (!frame || !packet) return Status::IOError("out of memory");
   frame->width = movie.width;
   frame->height = movie.height;
   frame->format = AV_PIX_FMT_YUV420P;
@@ -169,10 +169,6 @@ void WriteRandomFile(const std::filesystem::path& path, std::size_t size, std::u
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   std::mt19937 random(seed);
   for (std::size_t i = 0; i < size; ++i) file.put(static_cast<char>(random() & 0xff));
-}
-
-void WriteTextFile(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 }  // namespace testsupport

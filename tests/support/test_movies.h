@@ -39,6 +39,5 @@ void TruncateFile(const std::filesystem::path& path, std::uintmax_t size);
 void OverwriteWithNoise(const std::filesystem::path& path, std::uintmax_t offset, std::uintmax_t length,
                         std::uint32_t seed);
 void WriteRandomFile(const std::filesystem::path& path, std::size_t size, std::uint32_t seed);
-void WriteTextFile(const std::filesystem::path& path, const std::string& text);
 
 }  // namespace testsupport
