@@ -1,0 +1,78 @@
+#include "receive/receiver.h"
+
+#include "platform/linux/plist_suite_file.h"
+#include "platform/linux/plist_user_defaults.h"
+#include "platform/linux/posix_file_manager.h"
+#include "receive/payload_reading.h"
+#include "receive/suite_value.h"
+
+namespace halvernsignet_receive {
+namespace {
+
+namespace lp = platform::linux_platform;
+
+constexpr const char* kSharedKey = "ShareKey";
+
+bool ValidGroupName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+ReceiveOptions DefaultReceiveOptions(std::string appGroupIdentifier) {
+  ReceiveOptions options;
+  options.appGroupIdentifier = std::move(appGroupIdentifier);
+  options.configHome = lp::DefaultConfigHome();
+  options.dataHome = lp::DefaultDataHome();
+  return options;
+}
+
+std::string ContainerDirectory(const ReceiveOptions& options) {
+  return options.dataHome + "/group-containers/" + options.appGroupIdentifier;
+}
+
+Receipt Receive(const ReceiveOptions& options) {
+  if (!ValidGroupName(options.appGroupIdentifier)) {
+    return Receipt::Failed("\"" + options.appGroupIdentifier + "\" cannot name an app group");
+  }
+  const lp::PlistSuiteFile suite(options.configHome, options.appGroupIdentifier);
+
+  lp::PlistSuiteFile::Lock lock;
+  bool directoryMissing = false;
+  const auto mode = options.take ? lp::PlistSuiteFile::LockMode::exclusive : lp::PlistSuiteFile::LockMode::shared;
+  if (const platform::Status locked = suite.lock(mode, lock, &directoryMissing); !locked.ok()) {
+    // No configuration directory: no suite, so nothing was handed over.
+    if (directoryMissing) return Receipt{};
+    return Receipt::Failed(locked.message());
+  }
+
+  lp::PlistPtr root;
+  std::string error;
+  switch (suite.read(root, &error)) {
+    case lp::PlistSuiteFile::ReadOutcome::ok:
+      break;
+    case lp::PlistSuiteFile::ReadOutcome::missing:
+      return Receipt{};
+    case lp::PlistSuiteFile::ReadOutcome::unreadable:
+      return Receipt::Failed("cannot read " + suite.path() + ": " + error);
+    case lp::PlistSuiteFile::ReadOutcome::unparsable:
+      return Receipt::Failed(suite.path() + " is not a settings suite: " + error);
+  }
+
+  Receipt receipt = ReadPayload(ValueForKey(root.get(), kSharedKey), ContainerDirectory(options));
+  if (receipt.outcome != Receipt::Outcome::read) return receipt;
+  if (options.deliver && !options.deliver(receipt)) {
+    return Receipt::Failed(options.take ? "the payload could not be handed on; it was not taken"
+                                        : "the payload could not be handed on");
+  }
+  if (!options.take) return receipt;
+
+  plist_dict_remove_item(root.get(), kSharedKey);
+  if (const platform::Status written = suite.write(root.get()); !written.ok()) {
+    return Receipt::Failed("the payload was not taken: " + written.message());
+  }
+  return receipt;
+}
+
+}  // namespace halvernsignet_receive
