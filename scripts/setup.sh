@@ -9,6 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3 shared-mime-info
   libglib2.0-dev libplist-dev nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  scdoc dpkg-dev file desktop-file-utils man-db lintian bash-completion
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 
+#include "platform/linux/module_path.h"
 #include "platform/linux/movie_module.h"
 
 namespace platform::linux_platform {
@@ -64,14 +64,6 @@ std::optional<Data> LazyAVFoundation::UIImagePNGRepresentation(const CGImage& im
   return std::nullopt;
 }
 
-std::string DefaultMovieModulePath() {
-  constexpr const char* kModule = "libhalvernsignet-movies.so";
-  std::error_code error;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return kModule;
-  const std::filesystem::path beside = program.parent_path() / kModule;
-  if (std::filesystem::exists(beside, error)) return beside.string();
-  return (program.parent_path().parent_path() / "lib" / "halvernsignet-share" / kModule).string();
-}
+std::string DefaultMovieModulePath() { return ModulePath("libhalvernsignet-movies.so"); }
 
 }  // namespace platform::linux_platform
