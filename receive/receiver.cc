@@ -44,7 +44,10 @@ Receipt Receive(const ReceiveOptions& options) {
   if (const platform::Status locked = suite.lock(mode, lock, &directoryMissing); !locked.ok()) {
     // No configuration directory: no suite, so nothing was handed over.
     if (directoryMissing) return Receipt{};
-    return Receipt::Failed(locked.message());
+    // Taking needs the lock. A reader may do without it (a lock file it may
+    // not create, a read-only directory): the suite is only ever replaced
+    // whole, so it still reads the old suite or the new one.
+    if (options.take) return Receipt::Failed(locked.message());
   }
 
   lp::PlistPtr root;
