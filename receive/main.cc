@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "halvernsignet_build_config.h"
+
 #include "receive/receipt_output.h"
 #include "receive/receiver.h"
 
@@ -16,7 +18,7 @@ constexpr int kUsageError = 2;
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string defaultGroup = std::string("group.") + HOST_APP_BUNDLE_IDENTIFIER;
+  const std::string defaultGroup = std::string("group.") + build_config::kHostAppBundleIdentifier;
   CLI::App cli{"Reads what halvernsignet-share handed over to halvernsignet: the texts, or the records of\n"
                "the copied media, under \"ShareKey\" in the app group's settings suite.",
                kProgram};
@@ -25,7 +27,7 @@ int main(int argc, char** argv) {
   cli.add_flag("--take", take, "Read and remove \"ShareKey\" in one step under the suite's lock");
   cli.add_flag("--json", json, "Print what was read as JSON instead of a table");
   cli.add_option("--group", group, "The app group (default " + defaultGroup + ")")->type_name("GROUP");
-  cli.set_version_flag("--version", std::string(kProgram) + " " + PROJECT_VERSION);
+  cli.set_version_flag("--version", std::string(kProgram) + " " + build_config::kVersion);
   cli.footer(
       "Each record's path and thumbnail must name a file inside the container\n"
       "$XDG_DATA_HOME/group-containers/GROUP/; those that do not are marked missing.\n"

@@ -1,8 +1,7 @@
 #include "receive/receiver.h"
 
 #include "platform/linux/plist_suite_file.h"
-#include "platform/linux/plist_user_defaults.h"
-#include "platform/linux/posix_file_manager.h"
+#include "platform/linux/xdg_dirs.h"
 #include "receive/payload_reading.h"
 #include "receive/suite_value.h"
 
@@ -12,11 +11,6 @@ namespace {
 namespace lp = platform::linux_platform;
 
 constexpr const char* kSharedKey = "ShareKey";
-
-bool ValidGroupName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
-}
 
 }  // namespace
 
@@ -33,37 +27,29 @@ std::string ContainerDirectory(const ReceiveOptions& options) {
 }
 
 Receipt Receive(const ReceiveOptions& options) {
-  if (!ValidGroupName(options.appGroupIdentifier)) {
+  if (!lp::ValidSuiteName(options.appGroupIdentifier)) {
     return Receipt::Failed("\"" + options.appGroupIdentifier + "\" cannot name an app group");
   }
   const lp::PlistSuiteFile suite(options.configHome, options.appGroupIdentifier);
 
-  lp::PlistSuiteFile::Lock lock;
-  bool directoryMissing = false;
   const auto mode = options.take ? lp::PlistSuiteFile::LockMode::exclusive : lp::PlistSuiteFile::LockMode::shared;
-  if (const platform::Status locked = suite.lock(mode, lock, &directoryMissing); !locked.ok()) {
+  platform::StatusOr<lp::PlistSuiteFile::Lock> lock = suite.lock(mode);
+  if (!lock.ok()) {
     // No configuration directory: no suite, so nothing was handed over.
-    if (directoryMissing) return Receipt{};
+    if (lock.status().IsNotFound()) return Receipt{};
     // Taking needs the lock. A reader may do without it (a lock file it may
     // not create, a read-only directory): the suite is only ever replaced
     // whole, so it still reads the old suite or the new one.
-    if (options.take) return Receipt::Failed(locked.message());
+    if (options.take) return Receipt::Failed(lock.status().message());
   }
 
-  lp::PlistPtr root;
-  std::string error;
-  switch (suite.read(root, &error)) {
-    case lp::PlistSuiteFile::ReadOutcome::ok:
-      break;
-    case lp::PlistSuiteFile::ReadOutcome::missing:
-      return Receipt{};
-    case lp::PlistSuiteFile::ReadOutcome::unreadable:
-      return Receipt::Failed("cannot read " + suite.path() + ": " + error);
-    case lp::PlistSuiteFile::ReadOutcome::unparsable:
-      return Receipt::Failed(suite.path() + " is not a settings suite: " + error);
+  platform::StatusOr<lp::PlistPtr> root = suite.read();
+  if (!root.ok()) {
+    if (root.status().IsNotFound()) return Receipt{};
+    return Receipt::Failed(root.status().message());
   }
 
-  Receipt receipt = ReadPayload(ValueForKey(root.get(), kSharedKey), ContainerDirectory(options));
+  Receipt receipt = ReadPayload(ValueForKey(root->get(), kSharedKey), ContainerDirectory(options));
   if (receipt.outcome != Receipt::Outcome::read) return receipt;
   if (options.deliver && !options.deliver(receipt)) {
     return Receipt::Failed(options.take ? "the payload could not be handed on; it was not taken"
@@ -71,8 +57,8 @@ Receipt Receive(const ReceiveOptions& options) {
   }
   if (!options.take) return receipt;
 
-  plist_dict_remove_item(root.get(), kSharedKey);
-  if (const platform::Status written = suite.write(root.get()); !written.ok()) {
+  plist_dict_remove_item(root->get(), kSharedKey);
+  if (const platform::Status written = suite.write(root->get()); !written.ok()) {
     return Receipt::Failed("the payload was not taken: " + written.message());
   }
   return receipt;

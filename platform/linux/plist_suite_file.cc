@@ -1,19 +1,17 @@
 #include "platform/linux/plist_suite_file.h"
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <limits>
-#include <optional>
 #include <string_view>
 
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/linux/file_tree.h"
+#include "platform/linux/errno_status.h"
+#include "platform/linux/file_writing.h"
 #include "platform/linux/plist_nesting.h"
 
 namespace platform::linux_platform {
@@ -25,6 +23,24 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
     fd = ::open(path, flags | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+// The whole file at `path`; not found when there is none.
+StatusOr<std::string> ReadWhole(const std::string& path) {
+  UniqueFd fd(OpenRetrying(path.c_str(), O_RDONLY));
+  if (!fd.valid()) return ErrnoStatus("cannot open", path, errno);
+  std::string contents;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrnoStatus("cannot read", path, errno);
+    }
+    if (n == 0) break;
+    contents.append(buffer, static_cast<std::size_t>(n));
+  }
+  return contents;
 }
 
 // Whether XML 1.0 can carry the text: valid UTF-8 without the control
@@ -43,11 +59,11 @@ bool XmlCanCarry(std::string_view text) {
 // with a control character) makes the whole file a binary property list,
 // which every reader of suites also reads, rather than a file no one can
 // parse.
-std::optional<std::string> SuiteFileContents(plist_t root) {
+StatusOr<std::string> SuiteFileContents(plist_t root) {
   char* xml = nullptr;
   uint32_t xmlLength = 0;
   plist_to_xml(root, &xml, &xmlLength);
-  if (xml == nullptr) return std::nullopt;
+  if (xml == nullptr) return Status::InvalidArgument("the suite cannot be written as XML");
   std::string text(xml, xmlLength);
   plist_to_xml_free(xml);
   if (XmlCanCarry(text)) {
@@ -62,7 +78,7 @@ std::optional<std::string> SuiteFileContents(plist_t root) {
   char* binary = nullptr;
   uint32_t binaryLength = 0;
   plist_to_bin(root, &binary, &binaryLength);
-  if (binary == nullptr) return std::nullopt;
+  if (binary == nullptr) return Status::InvalidArgument("the suite cannot be written as a binary property list");
   std::string bytes(binary, binaryLength);
   plist_to_bin_free(binary);
   return bytes;
@@ -78,103 +94,66 @@ std::string Timestamp() {
   return text;
 }
 
-bool SyncDirectory(const std::string& directory) {
-  UniqueFd dir(OpenRetrying(directory.c_str(), O_RDONLY | O_DIRECTORY));
-  return dir.valid() && ::fsync(dir.get()) == 0;
-}
-
 }  // namespace
 
-Status PlistSuiteFile::lock(LockMode mode, Lock& lock, bool* directoryMissing) const {
+bool ValidSuiteName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+StatusOr<PlistSuiteFile::Lock> PlistSuiteFile::lock(LockMode mode) const {
   const std::string file = lockPath();
   UniqueFd fd(OpenRetrying(file.c_str(), O_RDWR | O_CREAT, 0600));
-  if (!fd.valid()) {
-    if (directoryMissing) *directoryMissing = errno == ENOENT;
-    return Status::Error("cannot open the lock " + file + ": " + std::strerror(errno));
-  }
+  if (!fd.valid()) return ErrnoStatus("cannot open", file, errno);
   int locked;
   do {
     locked = ::flock(fd.get(), mode == LockMode::shared ? LOCK_SH : LOCK_EX);
   } while (locked != 0 && errno == EINTR);
-  if (locked != 0) return Status::Error("cannot lock " + file + ": " + std::strerror(errno));
-  lock = Lock(std::move(fd));
-  return Status::OK();
+  if (locked != 0) return ErrnoStatus("cannot lock", file, errno);
+  return Lock(std::move(fd));
 }
 
-PlistSuiteFile::ReadOutcome PlistSuiteFile::read(PlistPtr& root, std::string* error) const {
+StatusOr<PlistPtr> PlistSuiteFile::read() const {
   const std::string file = path();
-  UniqueFd fd(OpenRetrying(file.c_str(), O_RDONLY));
-  if (!fd.valid()) {
-    if (errno == ENOENT) return ReadOutcome::missing;
-    if (error) *error = std::strerror(errno);
-    return ReadOutcome::unreadable;
+  StatusOr<std::string> contents = ReadWhole(file);
+  if (!contents.ok()) return contents.status();
+  if (contents->empty() || contents->size() > std::numeric_limits<uint32_t>::max()) {
+    return Status::Corruption(file + " is not a settings suite: " +
+                              (contents->empty() ? "the file is empty" : "the file is too large"));
   }
-  std::string contents;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (error) *error = std::strerror(errno);
-      return ReadOutcome::unreadable;
-    }
-    if (n == 0) break;
-    contents.append(buffer, static_cast<std::size_t>(n));
+  if (!PlistNestingIsSafe(*contents)) {
+    return Status::Corruption(file + " is not a settings suite: it nests too deep to be read safely");
   }
-  if (contents.empty() || contents.size() > std::numeric_limits<uint32_t>::max()) {
-    if (error) *error = contents.empty() ? "the file is empty" : "the file is too large";
-    return ReadOutcome::unparsable;
-  }
-  if (!PlistNestingIsSafe(contents)) {
-    if (error) *error = "it nests too deep to be read safely";
-    return ReadOutcome::unparsable;
-  }
-  const auto length = static_cast<uint32_t>(contents.size());
+  const auto length = static_cast<uint32_t>(contents->size());
   plist_t parsed = nullptr;
-  if (plist_is_binary(contents.data(), length)) {
-    plist_from_bin(contents.data(), length, &parsed);
+  if (plist_is_binary(contents->data(), length)) {
+    plist_from_bin(contents->data(), length, &parsed);
   } else {
-    plist_from_xml(contents.data(), length, &parsed);
+    plist_from_xml(contents->data(), length, &parsed);
   }
-  PlistPtr owned(parsed);
-  if (!owned || plist_get_node_type(parsed) != PLIST_DICT) {
-    if (error) *error = owned ? "its top level is not a dictionary" : "it is not a property list";
-    return ReadOutcome::unparsable;
+  PlistPtr root(parsed);
+  if (!root) return Status::Corruption(file + " is not a settings suite: it is not a property list");
+  if (plist_get_node_type(parsed) != PLIST_DICT) {
+    return Status::Corruption(file + " is not a settings suite: its top level is not a dictionary");
   }
-  root = std::move(owned);
-  return ReadOutcome::ok;
+  return root;
 }
 
 Status PlistSuiteFile::write(plist_t root) const {
-  const std::optional<std::string> contents = SuiteFileContents(root);
-  if (!contents) return Status::Error("cannot write the suite as a property list");
-
-  std::string tempPath = directory_ + "/." + name_ + ".plist.XXXXXX";
-  UniqueFd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
-  if (!temp.valid()) return Status::Error("cannot create a file in " + directory_ + ": " + std::strerror(errno));
-  const std::string target = path();
-  const bool written = ::fchmod(temp.get(), 0600) == 0 && WriteAll(temp.get(), contents->data(), contents->size()) &&
-                       ::fsync(temp.get()) == 0 && ::close(temp.release()) == 0 &&
-                       ::rename(tempPath.c_str(), target.c_str()) == 0;
-  if (!written) {
-    const int error = errno;
-    ::unlink(tempPath.c_str());
-    return Status::Error("cannot replace " + target + ": " + std::strerror(error));
-  }
-  // The rename is only durable once the directory entry is.
-  if (!SyncDirectory(directory_)) return Status::Error("cannot flush " + directory_ + ": " + std::strerror(errno));
-  return Status::OK();
+  StatusOr<std::string> contents = SuiteFileContents(root);
+  if (!contents.ok()) return contents.status();
+  return WriteFileAtomically(path(), *contents, AtomicWriteOptions{.mode = 0600, .syncDirectory = true});
 }
 
-bool PlistSuiteFile::moveAside() const {
+Status PlistSuiteFile::moveAside() const {
   const std::string file = path();
   const std::string base = file + ".corrupt-" + Timestamp();
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
-    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EEXIST) return false;
+    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return Status::OK();
+    if (errno != EEXIST) return ErrnoStatus("cannot move aside", file, errno);
   }
-  return false;
+  return Status::AlreadyExists("cannot move aside " + file + ": every name for it is taken");
 }
 
 }  // namespace platform::linux_platform
