@@ -11,10 +11,13 @@ session=$(mktemp -d /tmp/halvernsignet-demo-XXXXXX)
 export HOME="$session/home" XDG_CONFIG_HOME="$session/home/.config" XDG_DATA_HOME="$session/home/.local/share"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications"
 
-# The stand-in host application: records every URL it is opened with.
-cat > "$session/host-app.sh" <<'HOST'
+# The stand-in host application: records every URL it is opened with and
+# takes the payload with halvernsignet-receive, as halvernsignet would.
+cat > "$session/host-app.sh" <<HOST
 #!/bin/sh
-printf '%s\n' "$1" >> "$(dirname "$0")/received-urls.txt"
+printf '%s\\n' "\$1" >> "$session/received-urls.txt"
+"$PWD/build/halvernsignet-receive" --take > "$session/received.tmp" 2>&1
+mv "$session/received.tmp" "$session/received.txt"
 HOST
 chmod +x "$session/host-app.sh"
 sed "s|@EXEC@|$session/host-app.sh|" packaging/halvernsignet-host.desktop.in \
@@ -26,19 +29,13 @@ mkdir -p build/examples
 [ -f build/examples/clip.mp4 ] || build/make_test_movie build/examples/clip.mp4 --seconds 4 >/dev/null
 
 show() {
-  sleep 0.5  # the host application is started asynchronously
+  # The host application is started asynchronously; wait for what it took.
+  for _ in $(seq 100); do [ -f "$session/received.txt" ] && break; sleep 0.05; done
   echo "--- the host application was opened with:"
   tail -n 1 "$session/received-urls.txt" 2>/dev/null || echo "(nothing)"
-  echo "--- \"ShareKey\" in $XDG_CONFIG_HOME/group.com.halvernsignet.mobile.plist:"
-  python3 - "$XDG_CONFIG_HOME" <<'PY'
-import glob, json, plistlib, sys
-for path in glob.glob(sys.argv[1] + "/group.*.plist"):
-    value = plistlib.load(open(path, "rb"))["ShareKey"]
-    if isinstance(value, bytes):
-        print("data (JSON):", json.dumps(json.loads(value), indent=2))
-    else:
-        print("list of strings:", value)
-PY
+  echo "--- and took from \"ShareKey\" (halvernsignet-receive --take):"
+  cat "$session/received.txt" 2>/dev/null || echo "(nothing)"
+  rm -f "$session/received.txt"
 }
 
 echo "=== 1. a text and a link"

@@ -89,31 +89,98 @@ std::optional<platform::Data> encodeMediaList(const std::vector<std::shared_ptr<
   return platform::DataFromString(array.dump());
 }
 
-std::optional<SharedMediaFile> decodeSharedMediaFile(std::string_view jsonObjectText) {
-  const Json object = Json::parse(jsonObjectText, nullptr, /*allow_exceptions=*/false);
-  if (!object.is_object()) return std::nullopt;
+namespace {
 
+// The reading rules of one record; on failure, `reason` says which rule.
+std::optional<SharedMediaFile> DecodeObject(const Json& object, std::string& reason) {
+  if (!object.is_object()) {
+    reason = "not a JSON object";
+    return std::nullopt;
+  }
   const auto path = object.find("path");
-  if (path == object.end() || !path->is_string()) return std::nullopt;
+  if (path == object.end()) {
+    reason = "\"path\" is missing";
+    return std::nullopt;
+  }
+  if (!path->is_string()) {
+    reason = "\"path\" is not a string";
+    return std::nullopt;
+  }
 
   std::optional<std::string> thumbnail;
   if (const auto it = object.find("thumbnail"); it != object.end() && !it->is_null()) {
-    if (!it->is_string()) return std::nullopt;
+    if (!it->is_string()) {
+      reason = "\"thumbnail\" is neither a string nor null";
+      return std::nullopt;
+    }
     thumbnail = it->get<std::string>();
   }
 
   std::optional<double> duration;
   if (const auto it = object.find("duration"); it != object.end() && !it->is_null()) {
-    if (!it->is_number()) return std::nullopt;
+    if (!it->is_number()) {
+      reason = "\"duration\" is neither a number nor null";
+      return std::nullopt;
+    }
     duration = it->get<double>();
   }
 
   const auto type = object.find("type");
-  if (type == object.end() || !type->is_number_integer()) return std::nullopt;
-  const auto kind = SharedMediaTypeFromRawValue(type->get<std::int64_t>());
-  if (!kind) return std::nullopt;
-
+  if (type == object.end()) {
+    reason = "\"type\" is missing";
+    return std::nullopt;
+  }
+  if (!type->is_number_integer()) {
+    reason = "\"type\" is not an integer";
+    return std::nullopt;
+  }
+  // An integer above the signed range is none of the three either.
+  const auto kind = type->is_number_unsigned() && type->get<std::uint64_t>() > 2
+                        ? std::nullopt
+                        : SharedMediaTypeFromRawValue(type->get<std::int64_t>());
+  if (!kind) {
+    reason = "\"type\" is not 0, 1 or 2";
+    return std::nullopt;
+  }
   return SharedMediaFile(path->get<std::string>(), std::move(thumbnail), duration, *kind);
+}
+
+std::optional<Json> ParseJson(std::string_view text, std::string& reason) {
+  Json value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (value.is_discarded()) {
+    reason = "not valid JSON";
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::optional<SharedMediaFile> decodeSharedMediaFile(std::string_view jsonObjectText, std::string* reason) {
+  std::string why;
+  std::optional<SharedMediaFile> record;
+  if (auto object = ParseJson(jsonObjectText, why)) record = DecodeObject(*object, why);
+  if (!record && reason) *reason = why;
+  return record;
+}
+
+std::optional<std::vector<SharedMediaFile>> decodeMediaList(std::string_view jsonText, std::string* reason) {
+  std::string why;
+  auto fail = [&](std::string message) -> std::optional<std::vector<SharedMediaFile>> {
+    if (reason) *reason = std::move(message);
+    return std::nullopt;
+  };
+  const auto array = ParseJson(jsonText, why);
+  if (!array) return fail(why);
+  if (!array->is_array()) return fail("not a JSON array");
+  std::vector<SharedMediaFile> records;
+  records.reserve(array->size());
+  for (std::size_t i = 0; i < array->size(); ++i) {
+    auto record = DecodeObject((*array)[i], why);
+    if (!record) return fail("record " + std::to_string(i + 1) + ": " + why);
+    records.push_back(std::move(*record));
+  }
+  return records;
 }
 
 }  // namespace halvernsignet_mobile_Share

@@ -55,7 +55,17 @@ std::optional<platform::Data> encodeMediaList(const std::vector<std::shared_ptr<
 
 // Reads one record from the text of a JSON object, as a host application
 // does; none when "path" or "type" is missing, a value has the wrong JSON
-// type, or "type" is not 0, 1 or 2.
-std::optional<SharedMediaFile> decodeSharedMediaFile(std::string_view jsonObjectText);
+// type, or "type" is not 0, 1 or 2. `reason`, when given, is then set to
+// why, in words fit for a diagnostic line.
+std::optional<SharedMediaFile> decodeSharedMediaFile(std::string_view jsonObjectText,
+                                                     std::string* reason = nullptr);
+
+// Reads the JSON text of a whole media list (what encodeMediaList writes),
+// each element by the rules of decodeSharedMediaFile. None when the text is
+// not a JSON array or any element is not a good record: a host application
+// imports a payload whole or not at all. `reason` then names the first bad
+// element ("record 2: ...").
+std::optional<std::vector<SharedMediaFile>> decodeMediaList(std::string_view jsonText,
+                                                            std::string* reason = nullptr);
 
 }  // namespace halvernsignet_mobile_Share

@@ -76,6 +76,38 @@ TEST(DecodeSharedMediaFile, ReadsOptionalKeysAndRejectsBadObjects) {
   }
 }
 
+TEST(DecodeMediaList, ReadsAWholeListOrRefusesItWithTheFirstReason) {
+  std::string reason;
+  auto list = decodeMediaList(R"([{"path":"a","type":0},{"path":"b","thumbnail":"t","duration":4000,"type":1}])",
+                              &reason);
+  ASSERT_TRUE(list) << reason;
+  ASSERT_EQ(list->size(), 2u);
+  EXPECT_EQ((*list)[1].thumbnail, "t");
+  EXPECT_TRUE(decodeMediaList("[]").has_value());
+
+  const struct {
+    const char* json;
+    const char* reason;
+  } refused[] = {
+      {R"({"path":"a","type":0})", "not a JSON array"},
+      {R"([{"path":"a","type":0)", "not valid JSON"},
+      {R"([{"path":"a","type":0},7])", "record 2: not a JSON object"},
+      {R"([{"type":0}])", "record 1: \"path\" is missing"},
+      {R"([{"path":["a"],"type":0}])", "record 1: \"path\" is not a string"},
+      {R"([{"path":"a","thumbnail":{},"type":1}])", "record 1: \"thumbnail\" is neither a string nor null"},
+      {R"([{"path":"a","duration":true,"type":1}])", "record 1: \"duration\" is neither a number nor null"},
+      {R"([{"path":"a"}])", "record 1: \"type\" is missing"},
+      {R"([{"path":"a","type":0.0}])", "record 1: \"type\" is not an integer"},
+      {R"([{"path":"a","type":18446744073709551615}])", "record 1: \"type\" is not 0, 1 or 2"},
+      {R"([{"path":"a","type":-9223372036854775808}])", "record 1: \"type\" is not 0, 1 or 2"},
+  };
+  for (const auto& c : refused) {
+    reason.clear();
+    EXPECT_FALSE(decodeMediaList(c.json, &reason)) << c.json;
+    EXPECT_EQ(reason, c.reason) << c.json;
+  }
+}
+
 TEST(SharedMediaTypes, RawValuesTextFormsAndKeys) {
   EXPECT_EQ(SharedMediaTypeFromRawValue(0), SharedMediaType::image);
   EXPECT_EQ(SharedMediaTypeFromRawValue(1), SharedMediaType::video);

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "halvernsignet_build_config.h"
+
 namespace platform::linux_platform {
 
 std::string ModulePath(const std::string& fileName) {
@@ -10,7 +12,7 @@ std::string ModulePath(const std::string& fileName) {
   if (error) return fileName;
   const std::filesystem::path beside = program.parent_path() / fileName;
   if (std::filesystem::exists(beside, error)) return beside.string();
-  return (program.parent_path().parent_path() / "lib" / "halvernsignet-share" / fileName).string();
+  return (program.parent_path() / build_config::kModuleDirFromProgram / fileName).lexically_normal().string();
 }
 
 }  // namespace platform::linux_platform

@@ -1,0 +1,92 @@
+#include "receive/payload_reading.h"
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "platform/url.h"
+
+namespace halvernsignet_receive {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+// Whether `path` lies strictly below `directory` (both absolute and normal).
+bool IsBelow(const fs::path& path, const fs::path& directory) {
+  const fs::path relative = path.lexically_relative(directory);
+  return !relative.empty() && relative != "." && *relative.begin() != "..";
+}
+
+// The host part of a file URL must be empty or "localhost": any other
+// names a file on another machine.
+bool IsLocalFileURL(const platform::URL& url) {
+  const std::string& text = url.absoluteString();
+  const std::string_view rest = std::string_view(text).substr(url.scheme().size() + 1);
+  return StartsWith(rest, "///") || StartsWith(rest, "//localhost/");
+}
+
+}  // namespace
+
+std::optional<std::string> ProblemWithContainerFile(const std::string& urlText, const std::string& containerDirectory) {
+  const auto url = platform::URL::URLWithString(urlText);
+  if (!url || !url->isFileURL()) return "not a file URL";
+  if (!IsLocalFileURL(*url)) return "not a local file URL";
+  const std::string path = url->path();
+  if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos) return "not a local file URL";
+
+  const fs::path container = fs::path(containerDirectory).lexically_normal();
+  const fs::path file = fs::path(path).lexically_normal();
+  if (!IsBelow(file, container)) return "outside the container";
+
+  std::error_code error;
+  const fs::path realContainer = fs::canonical(container, error);
+  if (error) return "no such file (the container is missing)";
+  const fs::path realFile = fs::canonical(file, error);
+  if (error) return error == std::errc::no_such_file_or_directory ? "no such file" : error.message();
+  // A link inside the container may lead out of it.
+  if (!IsBelow(realFile, realContainer)) return "outside the container";
+  return std::nullopt;
+}
+
+Receipt ReadPayload(const StoredValue& value, const std::string& containerDirectory) {
+  Receipt receipt;
+  switch (value.kind) {
+    case StoredValue::Kind::absent:
+      receipt.outcome = Receipt::Outcome::nothing;
+      return receipt;
+    case StoredValue::Kind::other:
+      return Receipt::Failed("\"ShareKey\" holds " + value.description +
+                             ", neither a list of strings nor data");
+    case StoredValue::Kind::strings:
+      receipt.outcome = Receipt::Outcome::read;
+      receipt.kind = Receipt::Kind::text;
+      receipt.texts = value.strings;
+      return receipt;
+    case StoredValue::Kind::data:
+      break;
+  }
+
+  std::string reason;
+  auto records = halvernsignet_mobile_Share::decodeMediaList(value.bytes, &reason);
+  if (!records) return Receipt::Failed("the media list under \"ShareKey\" is refused: " + reason);
+  receipt.outcome = Receipt::Outcome::read;
+  receipt.kind = Receipt::Kind::media;
+  receipt.media.reserve(records->size());
+  for (auto& record : *records) {
+    std::optional<std::string> problem;
+    if (auto pathProblem = ProblemWithContainerFile(record.path, containerDirectory)) {
+      problem = "path: " + *pathProblem;
+    } else if (record.thumbnail) {
+      if (auto thumbnailProblem = ProblemWithContainerFile(*record.thumbnail, containerDirectory)) {
+        problem = "thumbnail: " + *thumbnailProblem;
+      }
+    }
+    receipt.media.push_back(ReceivedMedia{std::move(record), std::move(problem)});
+  }
+  return receipt;
+}
+
+}  // namespace halvernsignet_receive
