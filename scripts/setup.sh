@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  build-essential cmake ninja-build pkg-config python3 shared-mime-info dbus
+  build-essential cmake ninja-build pkg-config python3 shared-mime-info
   libglib2.0-dev libplist-dev nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libgtk-4-dev
