@@ -97,9 +97,11 @@ std::string Footer(const CommandLineContext& context) {
          "\n"
          "Exit status:\n"
          "  0  handed to the host application\n"
-         "  1  an error alert was shown\n"
+         "  1  an error alert was shown (a load failed, or the settings suite could not\n"
+         "     be written: then the host application is not opened)\n"
          "  2  usage or manifest error; nothing was shared\n"
          "  3  the request was never completed\n"
+         "  4  handed over, but some items were left out (each named on standard error)\n"
          "\n"
          "Files:\n"
          "  $XDG_DATA_HOME/group-containers/" + group + "/\n"
@@ -124,6 +126,15 @@ ParseResult HelpShown(const CLI::App& cli, const CommandLineContext& context) {
   result.exitStatus = kHandedOver;
   result.message = cli.help();
   *context.standardOutput << result.message << std::flush;
+  return result;
+}
+
+ParseResult VersionShown(const std::string& line, const CommandLineContext& context) {
+  ParseResult result;
+  result.action = ParseResult::Action::versionShown;
+  result.exitStatus = kHandedOver;
+  result.message = line;
+  *context.standardOutput << line << "\n" << std::flush;
   return result;
 }
 
@@ -207,10 +218,14 @@ ParseResult ParseCommandLine(int argc, char** argv, const CommandLineContext& co
   cli.footer(Footer(context));
   Options options;
   DefineOptions(cli, options);
+  // One line, as help2man and packaging tools expect.
+  cli.set_version_flag("--version", std::string(kProgram) + " " + context.version, "Print the version and exit");
   try {
     cli.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     return HelpShown(cli, context);
+  } catch (const CLI::CallForVersion& version) {
+    return VersionShown(version.what(), context);
   } catch (const CLI::ParseError& error) {
     return UsageFailure(error.what(), context);
   }

@@ -12,12 +12,13 @@ struct ParseResult {
   enum class Action {
     run,         // share `request`
     helpShown,   // --help: the help text went to standard output; exit 0
+    versionShown,  // --version: one line with the version went to standard output; exit 0
     usageError,  // the message went to standard error; exit 2, nothing shared
   };
   Action action = Action::usageError;
   ShareRequest request;
-  std::string message;  // the help text or the error, as printed
-  int exitStatus = kUsageError;  // for helpShown and usageError
+  std::string message;  // the help text, the version line or the error, as printed
+  int exitStatus = kUsageError;  // for helpShown, versionShown and usageError
 };
 
 // Where parsing reads a manifest given as "-" and writes help and errors.
@@ -27,6 +28,8 @@ struct CommandLineContext {
   std::ostream* standardError = &std::cerr;
   // Named in the help where the container and the suite live.
   std::string appGroupIdentifier = "group.<host application bundle identifier>";
+  // Printed by --version.
+  std::string version = "unknown";
 };
 
 // Turns the command line into the extension request: every item option and

@@ -35,7 +35,7 @@ Parsed Parse(std::vector<std::string> args, const std::string& standardInput = "
   argv.push_back(nullptr);
   std::istringstream in(standardInput);
   std::ostringstream out, err;
-  CommandLineContext context{&in, &out, &err, "group.com.example"};
+  CommandLineContext context{&in, &out, &err, "group.com.example", "9.8.7"};
   Parsed parsed;
   parsed.result = ParseCommandLine(static_cast<int>(args.size()), argv.data(), context);
   parsed.out = out.str();
@@ -172,9 +172,22 @@ TEST(ParseCommandLine, HelpGoesToStandardOutputAndSharesNothing) {
     for (const char* expected : {"--text", "--url", "--image", "--file", "--movie", "--manifest", "--verbose",
                                  "inputItems", "delayMs", "0  handed to the host application",
                                  "1  an error alert", "2  usage or manifest error", "3  the request was never",
+                                 "4  handed over, but some items were left out", "--version",
                                  "group-containers/group.com.example/", "group.com.example.plist", "ShareKey"}) {
       EXPECT_NE(run.out.find(expected), std::string::npos) << expected;
     }
+  }
+}
+
+TEST(ParseCommandLine, VersionIsOneLineOnStandardOutputAndSharesNothing) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"--text", "ignored", "--version"}}) {
+    const Parsed run = Parse(args);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    EXPECT_EQ(run.result.action, Action::versionShown);
+    EXPECT_EQ(run.result.exitStatus, 0);
+    EXPECT_EQ(run.out, "halvernsignet-share 9.8.7\n");
+    EXPECT_TRUE(run.err.empty()) << run.err;
+    EXPECT_TRUE(run.result.request.inputItems.empty());
   }
 }
 

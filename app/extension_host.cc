@@ -13,6 +13,7 @@
 #include "platform/linux/posix_file_manager.h"
 #include "platform/linux/queued_item_provider.h"
 #include "platform/linux/random_uuid_source.h"
+#include "platform/linux/stderr_outcome_report.h"
 #include "platform/linux/stdio_output.h"
 #include "platform/linux/xdg_dirs.h"
 #include "share/share_view_controller.h"
@@ -74,9 +75,10 @@ int RunShare(const ShareRequest& request) {
     files = std::make_shared<VerboseFileManager>(files, log);
     suites = std::make_shared<VerboseUserDefaultsSuites>(plistSuites, log);
   }
+  auto report = std::make_shared<lp::StderrOutcomeReport>(stderr);
   halvernsignet_mobile_Share::PlatformServices services{
       files, suites, std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::LazyAVFoundation>(lp::DefaultMovieModulePath()),
-      std::make_shared<lp::StdioOutput>(stdout)};
+      std::make_shared<lp::StdioOutput>(stdout), report};
 
   auto alerts = std::make_shared<CountingAlertPresenter>(feedback.alerts());
   lp::GioApplication application(feedback.openURLReporter());
@@ -96,7 +98,8 @@ int RunShare(const ShareRequest& request) {
   feedback.finish();
 
   if (alerts->presented() > 0) return kErrorAlertShown;
-  return context->completions() > 0 ? kHandedOver : kNeverCompleted;
+  if (context->completions() == 0) return kNeverCompleted;
+  return report->itemsLeftOut() > 0 ? kItemsLeftOut : kHandedOver;
 }
 
 }  // namespace app

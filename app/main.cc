@@ -8,6 +8,7 @@
 int main(int argc, char** argv) {
   app::CommandLineContext context;
   context.appGroupIdentifier = halvernsignet_mobile_Share::AppGroupIdentifierFor(build_config::kHostAppBundleIdentifier);
+  context.version = build_config::kVersion;
   const app::ParseResult parsed = app::ParseCommandLine(argc, argv, context);
   if (parsed.action != app::ParseResult::Action::run) return parsed.exitStatus;
   return app::RunShare(parsed.request);

@@ -14,6 +14,7 @@
 #include "platform/linux/movie_decoder.h"
 #include "platform/linux/posix_file_manager.h"
 #include "platform/linux/random_uuid_source.h"
+#include "platform/linux/stderr_outcome_report.h"
 #include "platform/linux/stdio_output.h"
 #include "share/share_view_controller.h"
 
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
       std::nullopt, std::nullopt,
       {std::make_shared<lp::PosixFileManager>(dataHome), std::make_shared<NoSuites>(),
        std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::FfmpegAVFoundation>(),
-       std::make_shared<lp::StdioOutput>(stdout)});
+       std::make_shared<lp::StdioOutput>(stdout), std::make_shared<lp::StderrOutcomeReport>(stderr)});
   const auto record = controller->makeVideoPreview(movie);
   const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - started;
 

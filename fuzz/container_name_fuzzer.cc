@@ -8,6 +8,7 @@
 #include "platform/testing/fake_av_foundation.h"
 #include "platform/testing/in_memory_file_manager.h"
 #include "platform/testing/in_memory_user_defaults.h"
+#include "platform/testing/recording_outcome_report.h"
 #include "platform/testing/recording_output.h"
 #include "platform/testing/sequential_uuid_source.h"
 #include "share/share_view_controller.h"
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::nullopt, std::nullopt,
       {std::make_shared<pt::InMemoryFileManager>(), std::make_shared<pt::InMemoryUserDefaultsSuites>(),
        std::make_shared<pt::SequentialUUIDSource>(), std::make_shared<pt::FakeAVFoundation>(),
-       std::make_shared<pt::RecordingOutput>()});
+       std::make_shared<pt::RecordingOutput>(), std::make_shared<pt::RecordingOutcomeReport>()});
   const std::string text(reinterpret_cast<const char*>(data), size);
   const auto url = platform::URL::URLWithString(text);
   if (!url) return 0;

@@ -49,6 +49,11 @@ std::string ShareViewController::containerFileName(const platform::URL& source, 
 }
 
 bool ShareViewController::copyIntoContainer(const platform::URL& source, const platform::URL& destination) {
+  return copyItemIntoContainer(source, destination).ok();
+}
+
+platform::Status ShareViewController::copyItemIntoContainer(const platform::URL& source,
+                                                            const platform::URL& destination) {
   platform::NSFileManager& files = *services_.fileManager;
 
   // The new copy is made under a temporary name beside the destination and
@@ -58,14 +63,14 @@ bool ShareViewController::copyIntoContainer(const platform::URL& source, const p
       ".incoming-" + services_.uuids->uuidString());
   platform::Status status = files.copyItemAtURL(source, temporary);
   if (status.ok()) status = files.replaceItemAtURL(destination, temporary);
-  if (status.ok()) return true;
+  if (status.ok()) return status;
 
   // A leftover that cannot be removed is swept by a later share; the line
   // below reports the copy's own failure, which is what the person needs.
   if (files.fileExistsAtPath(temporary.path())) (void)files.removeItemAtURL(temporary);
   services_.standardOutput->writeLine("Cannot copy item at " + source.absoluteString() + " to " +
                                       destination.absoluteString() + ": " + status.message());
-  return false;
+  return status;
 }
 
 }  // namespace halvernsignet_mobile_Share

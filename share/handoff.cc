@@ -13,26 +13,67 @@ void ShareViewController::storePayload(const ItemRef& extensionItem, std::int64_
   const std::int64_t count = attachments ? static_cast<std::int64_t>(attachments->size()) : 0;
   if (index != count - 1) return;
 
-  if (auto defaults = services_.userDefaults->initWithSuiteName(appGroupIdentifier())) {
-    if (payload == PayloadKind::textList) {
-      defaults->setObject(sharedText(), sharedKey);
-    } else {
-      auto bytes = encodeMediaList(sharedMedia());
-      if (!bytes) {
-        // A list that cannot be written as JSON is never stored in part; the
-        // request still ends, with the error alert.
-        failAndDismiss();
-        return;
-      }
-      // The copies and thumbnails the list names reach the disk before the
-      // suite that names them. A failed flush still hands over: the copies
-      // are complete under their names, only not yet known to be durable.
-      (void)services_.fileManager->synchronizeWrittenItems();
-      defaults->setObject(std::move(*bytes), sharedKey);
-    }
-    defaults->synchronize();
+  // The host application reads whatever the suite holds once it is opened.
+  // Opened after a payload that was not stored, it would take the previous
+  // share's payload for this one; so it is opened only after a store.
+  const std::string group = appGroupIdentifier();
+  auto defaults = services_.userDefaults->initWithSuiteName(group);
+  if (!defaults) {
+    failHandoff("the settings suite " + group + " cannot be opened");
+    return;
   }
+  if (payload == PayloadKind::textList) {
+    defaults->setObject(sharedText(), sharedKey);
+  } else {
+    auto bytes = encodeMediaList(sharedMedia());
+    if (!bytes) {
+      // A list that cannot be written as JSON is never stored in part; the
+      // request still ends, with the error alert.
+      failAndDismiss();
+      return;
+    }
+    // The copies and thumbnails the list names reach the disk before the
+    // suite that names them. A failed flush still hands over: the copies
+    // are complete under their names, only not yet known to be durable.
+    (void)services_.fileManager->synchronizeWrittenItems();
+    defaults->setObject(std::move(*bytes), sharedKey);
+  }
+  if (!defaults->synchronize()) {
+    failHandoff("the settings suite " + group + " cannot be written");
+    return;
+  }
+  reportEntriesNotHandedOver(payload, count);
   openHostApp(redirect);
+}
+
+void ShareViewController::failHandoff(const std::string& reason) {
+  services_.outcomeReport->handoffFailed(reason);
+  failAndDismiss();
+}
+
+void ShareViewController::reportLeftOut(const ItemRef& extensionItem, std::int64_t index, std::string itemName,
+                                        std::string reason) {
+  const auto& attachments = extensionItem->attachments();
+  const std::int64_t count = attachments ? static_cast<std::int64_t>(attachments->size()) : 0;
+  services_.outcomeReport->itemLeftOut({index, count, std::move(itemName), std::move(reason)});
+}
+
+void ShareViewController::reportEntriesNotHandedOver(PayloadKind handedOver, std::int64_t count) {
+  // The handoff writes one of the two lists: the one of the last
+  // attachment's kind. Entries of the other were collected for nothing.
+  const std::string reason = handedOver == PayloadKind::textList
+                                 ? "the last attachment is a text or link, and only texts and links were handed over"
+                                 : "the last attachment is a photo, movie or file, and only those were handed over";
+  std::vector<CollectedEntry> notHandedOver;
+  {
+    std::lock_guard lock(listsMutex_);
+    for (const CollectedEntry& entry : collected_) {
+      if (entry.list != handedOver) notHandedOver.push_back(entry);
+    }
+  }
+  for (CollectedEntry& entry : notHandedOver) {
+    services_.outcomeReport->itemLeftOut({entry.index, count, std::move(entry.itemName), reason});
+  }
 }
 
 void ShareViewController::openHostApp(RedirectType redirect) {

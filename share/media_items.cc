@@ -2,6 +2,7 @@
 // kinds, which differ only in the copy's name, the record and the redirect.
 #include <variant>
 
+#include "share/item_names.h"
 #include "share/share_view_controller.h"
 
 namespace halvernsignet_mobile_Share {
@@ -43,15 +44,21 @@ void ShareViewController::onMediaItem(SharedMediaType kind, LoadedItem item, Loa
   }
   const platform::URL destination = container->appendingPathComponent(name);
 
-  if (self->copyIntoContainer(source, destination)) {
-    if (kind == SharedMediaType::video) {
-      // A movie whose preview cannot be made goes unrecorded, like a failed
-      // copy, and the share still goes on to the handoff.
-      if (auto record = self->makeVideoPreview(destination)) self->appendMedia(std::move(record));
-    } else {
-      self->appendMedia(
-          std::make_shared<SharedMediaFile>(destination.absoluteString(), std::nullopt, std::nullopt, kind));
-    }
+  // An item that does not make it into the list is named to the person; the
+  // share still goes on to the handoff.
+  const std::string itemName = ItemNameOfURL(source);
+  if (const platform::Status copied = self->copyItemIntoContainer(source, destination); !copied.ok()) {
+    self->reportLeftOut(extensionItem, index, itemName, "it could not be copied: " + copied.message());
+  } else if (kind != SharedMediaType::video) {
+    self->appendMedia(
+        std::make_shared<SharedMediaFile>(destination.absoluteString(), std::nullopt, std::nullopt, kind), index,
+        itemName);
+  } else if (auto preview = self->previewOfMovieCopy(destination); preview.ok()) {
+    self->appendMedia(std::move(preview).value(), index, itemName);
+  } else {
+    // The copy stays in the container; no payload names it.
+    self->reportLeftOut(extensionItem, index, itemName,
+                        "no preview could be made: " + preview.status().message());
   }
   self->storePayload(extensionItem, index, PayloadKind::mediaList,
                      kind == SharedMediaType::file ? RedirectType::file : RedirectType::media);

@@ -15,6 +15,7 @@
 #include "platform/testing/in_memory_file_manager.h"
 #include "platform/testing/in_memory_user_defaults.h"
 #include "platform/testing/recording_alert_presenter.h"
+#include "platform/testing/recording_outcome_report.h"
 #include "platform/testing/recording_output.h"
 #include "platform/testing/recording_responder.h"
 #include "platform/testing/sequential_uuid_source.h"
@@ -35,6 +36,7 @@ class ShareTest : public ::testing::Test {
   std::shared_ptr<pt::SequentialUUIDSource> uuids = std::make_shared<pt::SequentialUUIDSource>();
   std::shared_ptr<pt::FakeAVFoundation> av = std::make_shared<pt::FakeAVFoundation>();
   std::shared_ptr<pt::RecordingOutput> output = std::make_shared<pt::RecordingOutput>();
+  std::shared_ptr<pt::RecordingOutcomeReport> report = std::make_shared<pt::RecordingOutcomeReport>();
   std::shared_ptr<pt::RecordingAlertPresenter> alerts = std::make_shared<pt::RecordingAlertPresenter>();
   pt::RecordingResponder application{"application", true};
   std::vector<std::shared_ptr<pt::FakeItemProvider>> providers;
@@ -45,7 +47,7 @@ class ShareTest : public ::testing::Test {
     for (const auto& provider : providers) provider->dropPendingLoads();
   }
 
-  PlatformServices services() { return PlatformServices{files, defaults, uuids, av, output}; }
+  PlatformServices services() { return PlatformServices{files, defaults, uuids, av, output, report}; }
 
   std::shared_ptr<ShareViewController> makeController() {
     auto made = ShareViewController::initWithNibName(std::nullopt, std::nullopt, services());

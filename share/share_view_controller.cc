@@ -42,14 +42,17 @@ std::vector<std::string> ShareViewController::sharedText() const {
   return sharedText_;
 }
 
-void ShareViewController::appendText(std::string text) {
+void ShareViewController::appendText(std::string text, std::int64_t index, std::string itemName) {
   std::lock_guard lock(listsMutex_);
   sharedText_.push_back(std::move(text));
+  collected_.push_back({PayloadKind::textList, index, std::move(itemName)});
 }
 
-void ShareViewController::appendMedia(std::shared_ptr<SharedMediaFile> record) {
+void ShareViewController::appendMedia(std::shared_ptr<SharedMediaFile> record, std::int64_t index,
+                                      std::string itemName) {
   std::lock_guard lock(listsMutex_);
   sharedMedia_.push_back(std::move(record));
+  collected_.push_back({PayloadKind::mediaList, index, std::move(itemName)});
 }
 
 std::string ShareViewController::appGroupIdentifier() const { return AppGroupIdentifierFor(hostAppBundleIdentifier); }
@@ -89,17 +92,23 @@ void ShareViewController::viewDidAppear(bool animated) {
   const auto& attachments = *item->attachments();
   for (std::size_t position = 0; position < attachments.size(); ++position) {
     const auto& provider = attachments[position];
-    if (!provider) continue;
     const auto index = static_cast<std::int64_t>(position);
+    const Kind* match = nullptr;
     for (const Kind& kind : kinds) {
-      if (!provider->hasItemConformingToTypeIdentifier(kind.type)) continue;
-      provider->loadItemForTypeIdentifier(
-          kind.type, [weakSelf, index, item, completion = kind.completion](std::optional<platform::LoadedItem> loaded,
-                                                                           std::optional<platform::NSError> error) {
-            completion(std::move(loaded), std::move(error), weakSelf, index, item);
-          });
-      break;
+      if (provider && provider->hasItemConformingToTypeIdentifier(kind.type)) {
+        match = &kind;
+        break;
+      }
     }
+    if (match == nullptr) {
+      reportLeftOut(item, index, "", "it is none of the kinds a share hands over (photo, movie, file, text, link)");
+      continue;
+    }
+    provider->loadItemForTypeIdentifier(
+        match->type, [weakSelf, index, item, completion = match->completion](
+                         std::optional<platform::LoadedItem> loaded, std::optional<platform::NSError> error) {
+          completion(std::move(loaded), std::move(error), weakSelf, index, item);
+        });
   }
 }
 

@@ -10,7 +10,10 @@
 #include "platform/av_foundation.h"
 #include "platform/extension.h"
 #include "platform/file_manager.h"
+#include "platform/outcome_report.h"
 #include "platform/standard_output.h"
+#include "platform/status.h"
+#include "platform/status_or.h"
 #include "platform/url.h"
 #include "platform/user_defaults.h"
 #include "platform/uuid.h"
@@ -27,6 +30,7 @@ struct PlatformServices {
   std::shared_ptr<platform::UUIDSource> uuids;
   std::shared_ptr<platform::AVFoundation> avFoundation;
   std::shared_ptr<platform::StandardOutput> standardOutput;
+  std::shared_ptr<platform::OutcomeReport> outcomeReport;
 };
 
 // Which of the two collected lists a handoff writes.
@@ -107,8 +111,22 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   // A completion's failure path: the error alert, if the controller still exists.
   static void failurePath(const WeakRef& controller);
 
-  void appendText(std::string text);
-  void appendMedia(std::shared_ptr<SharedMediaFile> record);
+  // Each append also notes which attachment the entry came from, so that a
+  // handoff of the other list can name it as left out.
+  void appendText(std::string text, std::int64_t index, std::string itemName);
+  void appendMedia(std::shared_ptr<SharedMediaFile> record, std::int64_t index, std::string itemName);
+
+  // copyIntoContainer and makeVideoPreview, with the reason of a failure.
+  platform::Status copyItemIntoContainer(const platform::URL& source, const platform::URL& destination);
+  platform::StatusOr<std::shared_ptr<SharedMediaFile>> previewOfMovieCopy(const platform::URL& movieCopy);
+
+  // Tells the person that the attachment at `index` of `extensionItem` was left out.
+  void reportLeftOut(const ItemRef& extensionItem, std::int64_t index, std::string itemName, std::string reason);
+  // Names every collected entry of the list that the handoff does not write.
+  void reportEntriesNotHandedOver(PayloadKind handedOver, std::int64_t count);
+  // The suite could not take the payload: the host application is not opened
+  // (it would read the previous share's payload as this one's); error alert.
+  void failHandoff(const std::string& reason);
 
   PlatformServices services_;
 
@@ -117,6 +135,12 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   mutable std::mutex listsMutex_;
   std::vector<std::shared_ptr<SharedMediaFile>> sharedMedia_;
   std::vector<std::string> sharedText_;
+  struct CollectedEntry {
+    PayloadKind list;
+    std::int64_t index;
+    std::string itemName;
+  };
+  std::vector<CollectedEntry> collected_;
 };
 
 }  // namespace halvernsignet_mobile_Share

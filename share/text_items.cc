@@ -1,6 +1,7 @@
 // Completions of text and link loads: one string each for the text list.
 #include <variant>
 
+#include "share/item_names.h"
 #include "share/share_view_controller.h"
 
 namespace halvernsignet_mobile_Share {
@@ -29,7 +30,14 @@ void ShareViewController::onTextOrLinkItem(bool isLink, LoadedItem item, LoadErr
   auto self = controller.lock();
   if (!self) return;
 
-  self->appendText(isLink ? std::get<platform::URL>(*item).absoluteString() : std::get<std::string>(*item));
+  if (isLink) {
+    const platform::URL& link = std::get<platform::URL>(*item);
+    self->appendText(link.absoluteString(), index, ItemNameOfURL(link));
+  } else {
+    std::string& text = std::get<std::string>(*item);
+    std::string name = ItemNameOfText(text);
+    self->appendText(std::move(text), index, std::move(name));
+  }
   self->storePayload(extensionItem, index, PayloadKind::textList, RedirectType::text);
 }
 

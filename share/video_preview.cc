@@ -28,6 +28,13 @@ std::optional<double> Milliseconds(double seconds) {
 }  // namespace
 
 std::shared_ptr<SharedMediaFile> ShareViewController::makeVideoPreview(const platform::URL& movieCopy) {
+  auto preview = previewOfMovieCopy(movieCopy);
+  if (!preview.ok()) return nullptr;
+  return std::move(preview).value();
+}
+
+platform::StatusOr<std::shared_ptr<SharedMediaFile>> ShareViewController::previewOfMovieCopy(
+    const platform::URL& movieCopy) {
   platform::AVFoundation& av = *services_.avFoundation;
   platform::NSFileManager& files = *services_.fileManager;
 
@@ -37,7 +44,7 @@ std::shared_ptr<SharedMediaFile> ShareViewController::makeVideoPreview(const pla
   const std::string name = RemovingOccurrences(
       platform::Base64EncodedString(platform::DataFromString(movieCopy.lastPathComponent())), "==");
   const auto container = files.containerURLForSecurityApplicationGroupIdentifier(appGroupIdentifier());
-  if (!container) return nullptr;
+  if (!container) return platform::Status::NotFound("the app-group container cannot be found");
   const platform::URL thumbnail = container->appendingPathComponent(name + ".jpg");
 
   auto record = std::make_shared<SharedMediaFile>(movieCopy.absoluteString(), thumbnail.absoluteString(),
@@ -51,12 +58,17 @@ std::shared_ptr<SharedMediaFile> ShareViewController::makeVideoPreview(const pla
   generator->setMaximumSize(kThumbnailMaximumSide, kThumbnailMaximumSide);
   platform::NSError error;
   const auto image = generator->copyCGImageAtTime(platform::CMTimeMakeWithSeconds(kFrameTimeSeconds, 1), &error);
-  if (!image) return nullptr;
+  if (!image) {
+    return platform::Status::Corruption(error.localizedDescription.empty() ? "no frame could be read"
+                                                                           : error.localizedDescription);
+  }
 
   if (const auto png = av.UIImagePNGRepresentation(*image)) {
     // Written whole under a temporary name and renamed, so neither a reader
     // nor a later share ever finds half a thumbnail.
-    if (!files.writeData(*png, thumbnail, /*atomically=*/true).ok()) return nullptr;
+    if (platform::Status written = files.writeData(*png, thumbnail, /*atomically=*/true); !written.ok()) {
+      return written.WithPrefix("the thumbnail cannot be written: ");
+    }
   }
   return record;
 }

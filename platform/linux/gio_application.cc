@@ -59,7 +59,13 @@ void GioApplication::performSelector(std::string_view selector, const std::optio
 
 OpenURLOutcome GioApplication::openURL(const std::optional<URL>& url) {
   OpenURLOutcome outcome;
-  if (url) {
+  if (url && inSandbox_ && inSandbox_()) {
+    outcome.url = url->absoluteString();
+    outcome.handlerId = kPortalHandlerId;
+    const PortalOutcome portal = OpenURIThroughPortal(outcome.url);
+    outcome.status = portal.opened ? OpenURLOutcome::Status::launched : OpenURLOutcome::Status::launchFailed;
+    outcome.error = portal.error;
+  } else if (url) {
     outcome.url = url->absoluteString();
     const std::string scheme = url->scheme();
     GObjectPtr<GAppInfo> handler(scheme.empty() ? nullptr : g_app_info_get_default_for_uri_scheme(scheme.c_str()));

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/linux/desktop_portal.h"
 #include "platform/responder.h"
 
 namespace platform::linux_platform {
@@ -31,13 +32,20 @@ struct OpenURLOutcome {
 // desktop's default handler for the URL's scheme (x-scheme-handler/<scheme>,
 // from desktop entries and mimeapps.list) without a shell, with its standard
 // streams on /dev/null so it neither writes into our output nor keeps a
-// reader of our pipes waiting for it.
+// reader of our pipes waiting for it. Inside a sandbox, where no handler of
+// the desktop can be seen, the desktop portal opens the URL instead.
 class GioApplication : public UIResponder {
  public:
   // Told the outcome of every openURL:; nothing is printed otherwise.
   using Reporter = std::function<void(const OpenURLOutcome&)>;
+  // Whether the program runs in a sandbox (asked on every openURL:).
+  using SandboxCheck = std::function<bool()>;
 
-  explicit GioApplication(Reporter reporter = nullptr) : reporter_(std::move(reporter)) {}
+  // The handler that the portal starts is known only to the portal.
+  static constexpr const char* kPortalHandlerId = "org.freedesktop.portal.OpenURI";
+
+  explicit GioApplication(Reporter reporter = nullptr, SandboxCheck inSandbox = RunningInSandbox)
+      : reporter_(std::move(reporter)), inSandbox_(std::move(inSandbox)) {}
 
   bool respondsToSelector(std::string_view selector) const override;
   void performSelector(std::string_view selector, const std::optional<URL>& withObject) override;
@@ -50,6 +58,7 @@ class GioApplication : public UIResponder {
 
  private:
   Reporter reporter_;
+  SandboxCheck inSandbox_;
   mutable std::mutex mutex_;
   std::optional<OpenURLOutcome> lastOutcome_;
 };

@@ -6,14 +6,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "tests/support/fake_desktop_portal.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_files.h"
 
@@ -115,6 +118,52 @@ int WithoutHandlerNothingHappens() {
   return 0;
 }
 
+// One openURL: with a private session bus (GTestDBus) on which a fake desktop
+// portal answers `response`, or none serves when `response` is negative. A
+// handler is registered, so a direct launch would find one.
+struct PortalScenario {
+  bool inSandbox;
+  int response;
+  OpenURLOutcome::Status expected;
+  std::size_t portalCalls;
+};
+
+int OpensThroughThePortalOnlyInASandbox(const PortalScenario& scenario) {
+  testsupport::TempDir temp;
+  const fs::path received = temp.path() / "received";
+  IsolateDesktop(temp.path(), &received);
+  GTestDBus* bus = g_test_dbus_new(G_TEST_DBUS_NONE);
+  g_test_dbus_up(bus);
+  const int result = [&] {
+    std::unique_ptr<testsupport::FakeDesktopPortal> portal;
+    if (scenario.response >= 0) {
+      portal = std::make_unique<testsupport::FakeDesktopPortal>(g_test_dbus_get_bus_address(bus),
+                                                                static_cast<std::uint32_t>(scenario.response));
+      if (!portal->serving()) return Fail("the fake portal could not take its name");
+    }
+    GioApplication app(nullptr, [&] { return scenario.inSandbox; });
+    app.performSelector("openURL:", URL::URLWithString("halvernsignet://dataUrl=ShareKey#media"));
+    const auto outcome = app.lastOutcome();
+    if (!outcome || outcome->status != scenario.expected)
+      return Fail("outcome: " + (outcome ? outcome->description() : "none"));
+    if (scenario.inSandbox && outcome->handlerId != GioApplication::kPortalHandlerId)
+      return Fail("not through the portal: " + outcome->description());
+    if (!scenario.inSandbox && outcome->handlerId != "halvernsignet-test.desktop")
+      return Fail("not the registered handler: " + outcome->description());
+    const auto calls = portal ? portal->calls() : std::vector<testsupport::FakeDesktopPortal::Call>{};
+    if (calls.size() != scenario.portalCalls) return Fail("portal calls: " + std::to_string(calls.size()));
+    for (const auto& call : calls) {
+      if (call.uri != "halvernsignet://dataUrl=ShareKey#media" || !call.parentWindow.empty() ||
+          call.handleToken.empty())
+        return Fail("portal asked with '" + call.uri + "', '" + call.parentWindow + "', '" + call.handleToken + "'");
+    }
+    return 0;
+  }();
+  g_test_dbus_down(bus);
+  g_object_unref(bus);
+  return result;
+}
+
 class GioApplicationTest : public ::testing::Test {
  protected:
   void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
@@ -122,6 +171,23 @@ class GioApplicationTest : public ::testing::Test {
 
 TEST_F(GioApplicationTest, OpenURLStartsTheSchemeHandlerWithTheURL) {
   EXPECT_EXIT(std::exit(LaunchesTheRegisteredHandler()), ::testing::ExitedWithCode(0), "");
+}
+
+// In a sandbox the desktop's handlers cannot be looked up; only the portal
+// can open the URL. Outside one, the portal is never asked.
+TEST_F(GioApplicationTest, InASandboxTheDesktopPortalOpensTheURL) {
+  using Status = OpenURLOutcome::Status;
+  const PortalScenario scenarios[] = {
+      {true, 0, Status::launched, 1},       // the portal opened it
+      {true, 1, Status::launchFailed, 1},   // the person cancelled the portal's choice
+      {true, 2, Status::launchFailed, 1},   // the portal failed
+      {true, -1, Status::launchFailed, 0},  // no portal on the bus
+      {false, 0, Status::launched, 0},      // no sandbox: the registered handler, directly
+  };
+  for (const PortalScenario& scenario : scenarios) {
+    SCOPED_TRACE(::testing::Message() << "sandbox " << scenario.inSandbox << ", response " << scenario.response);
+    EXPECT_EXIT(std::exit(OpensThroughThePortalOnlyInASandbox(scenario)), ::testing::ExitedWithCode(0), "");
+  }
 }
 
 TEST_F(GioApplicationTest, WithoutHandlerOrURLNothingIsOpenedOrPrinted) {

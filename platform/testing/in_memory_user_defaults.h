@@ -27,6 +27,8 @@ class InMemoryUserDefaultsSuites : public NSUserDefaultsSuites {
 
   // Makes every later initWithSuiteName give none.
   void setOpens(bool opens) { opens_ = opens; }
+  // Makes every later synchronize fail and change nothing (a read-only or full disk).
+  void setWrites(bool writes) { state_->writes = writes; }
 
   std::vector<std::string> openedSuites() const {
     std::lock_guard lock(state_->mutex);
@@ -51,6 +53,7 @@ class InMemoryUserDefaultsSuites : public NSUserDefaultsSuites {
     std::map<std::string, Suite> suites;
     std::vector<std::string> opened;
     int synchronizations = 0;
+    std::atomic<bool> writes{true};
   };
 
   class Defaults : public NSUserDefaults {
@@ -60,6 +63,7 @@ class InMemoryUserDefaultsSuites : public NSUserDefaultsSuites {
     bool synchronize() override {
       std::lock_guard lock(state_->mutex);
       ++state_->synchronizations;
+      if (!state_->writes) return false;
       for (const auto& [key, value] : staged_) state_->suites[name_][key] = value;
       staged_.clear();
       return true;

@@ -40,7 +40,7 @@ class FilesAndImages(SandboxTest):
 
     def test_missing_source_prints_the_copy_line_and_the_share_goes_on(self):
         result = self.share("--image", self.box.root / "no such.jpg")
-        self.assertHandedOver(result, "media")
+        self.assertHandedOver(result, "media", status=4)
         line = result.stdout.rstrip("\n")
         self.assertRegex(line, r"^Cannot copy item at file://.*/no%20such\.jpg to file://.*/" + UUID + r"\.jpg: .+$")
         self.assertEqual(result.stdout.count("\n"), 1)
@@ -54,7 +54,7 @@ class FilesAndImages(SandboxTest):
         fifo_dir.mkdir()
         os.mkfifo(fifo_dir / "report.txt")  # cannot be copied
         result = self.share("--file", fifo_dir / "report.txt", timeout=30)
-        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.returncode, 4)
         self.assertTrue(result.stdout.startswith("Cannot copy item at "), result.stdout)
         self.assertEqual((self.box.container / "report.txt").read_bytes(), b"first version")
         self.assertEqual(self.box.container_files(), ["report.txt"])
@@ -79,7 +79,7 @@ class FilesAndImages(SandboxTest):
 
     def test_sharing_a_folder_that_holds_the_container_fails_cleanly(self):
         result = self.share("--file", self.box.data, timeout=60)
-        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.returncode, 4)  # left out
         self.assertTrue(result.stdout.startswith("Cannot copy item at "), result.stdout)
         self.assertEqual(self.media(), [])
 
@@ -87,7 +87,7 @@ class FilesAndImages(SandboxTest):
         result = self.share("--manifest", "-", input=json.dumps({"inputItems": [{"attachments": [
             {"types": ["public.file-url"], "url": "file:///tmp/%2E%2E"},
             {"types": ["public.file-url"], "url": "file:///"}]}]}))
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.returncode, 4, result.stderr)  # neither folder can be copied into itself
         for name in self.box.container_files():
             self.assertRegex(name, "^" + UUID + r"\.TXT$")
         self.assertTrue(self.box.container.is_dir())
@@ -99,7 +99,8 @@ class FilesAndImages(SandboxTest):
             photo = self.source("shot", f.read())  # a PNG without an extension
         notes = self.source("notes.md", b"# notes\n")
         result = self.share(photo, "file://" + quote(str(notes)), "https://example.com/x")
-        self.assertHandedOver(result, "text")  # the link is the last attachment
+        # The link is the last attachment: the photo and the file are left out.
+        self.assertHandedOver(result, "text", status=4)
         self.assertEqual(self.box.stored(), ["https://example.com/x"])
         names = self.box.container_files()
         self.assertIn("notes.md", names)

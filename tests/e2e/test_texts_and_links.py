@@ -37,16 +37,6 @@ class TextsAndLinks(SandboxTest):
         self.assertEqual(len(kept), 1, list(self.box.config.iterdir()))
         self.assertEqual(kept[0].read_text(), "this is no property list")
 
-    def test_store_that_cannot_be_opened_still_opens_the_host(self):
-        blocker = self.box.root / "not-a-directory"
-        blocker.write_text("")
-        # The handler's default then comes from the data directory's list.
-        (self.box.data / "applications" / "mimeapps.list").write_text(
-            (self.box.config / "mimeapps.list").read_text())
-        result = self.share("--text", "x", env=self.box.env(XDG_CONFIG_HOME=str(blocker)))
-        self.assertHandedOver(result, "text")
-        self.assertEqual(blocker.read_text(), "")
-
     def test_failed_load_shows_the_error_alert_and_the_rest_goes_on(self):
         manifest = {"inputItems": [{"attachments": [
             {"types": ["public.plain-text"], "error": "the sharing program went away"},

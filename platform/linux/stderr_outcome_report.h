@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+
+#include "platform/outcome_report.h"
+
+namespace platform::linux_platform {
+
+// Tells the person on a stdio stream (standard error), one whole line each:
+//   halvernsignet-share: left out attachment 2 of 3 (IMG_0042.png): <reason>
+// and counts the items left out, so the process can end with a status that
+// says some were.
+class StderrOutcomeReport : public OutcomeReport {
+ public:
+  explicit StderrOutcomeReport(std::FILE* stream) : stream_(stream) {}
+
+  void itemLeftOut(const LeftOutItem& item) override;
+  void handoffFailed(std::string_view reason) override;
+
+  int itemsLeftOut() const;
+
+ private:
+  void writeLine(const std::string& line);
+
+  std::FILE* stream_;
+  mutable std::mutex mutex_;
+  int itemsLeftOut_ = 0;
+};
+
+}  // namespace platform::linux_platform
