@@ -80,6 +80,20 @@ std::string RandomHex(std::size_t bytes) {
   return text;
 }
 
+// Writes the whole of `text`; one write for a record line, which O_APPEND
+// puts whole at the end.
+bool WriteText(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t put = ::write(fd, text.data(), text.size());
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(put));
+  }
+  return true;
+}
+
 bool MakeDirectories(const std::string& path) {
   for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
     const std::string prefix = path.substr(0, end);
@@ -298,7 +312,7 @@ std::unique_ptr<RunJournal> RunJournal::Start(const std::string& stateDir) {
   UniqueFd fd(::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_APPEND | O_CLOEXEC, 0600));
   if (fd.valid()) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
-    if (::flock(fd.get(), LOCK_EX) != 0 || !WriteAll(fd.get(), kHeader.data(), kHeader.size()) ||
+    if (::flock(fd.get(), LOCK_EX) != 0 || !WriteText(fd.get(), kHeader) ||
         ::linkat(AT_FDCWD, self.c_str(), dir.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
       fd.reset();
     }
@@ -308,7 +322,7 @@ std::unique_ptr<RunJournal> RunJournal::Start(const std::string& stateDir) {
     // that comes in between finds no header and leaves the record alone.
     fd = UniqueFd(::openat(dir.get(), name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_APPEND | O_CLOEXEC, 0600));
     if (!fd.valid()) return nullptr;
-    if (::flock(fd.get(), LOCK_EX) != 0 || !WriteAll(fd.get(), kHeader.data(), kHeader.size())) {
+    if (::flock(fd.get(), LOCK_EX) != 0 || !WriteText(fd.get(), kHeader)) {
       (void)::unlinkat(dir.get(), name.c_str(), 0);
       return nullptr;
     }
@@ -332,8 +346,7 @@ void RunJournal::finish() {
 void RunJournal::append(const std::string& line) {
   std::lock_guard lock(mutex_);
   if (abandoned_) return;
-  // One write per line: O_APPEND puts it whole at the end.
-  if (!WriteAll(fd_.get(), line.data(), line.size())) abandonLocked();
+  if (!WriteText(fd_.get(), line)) abandonLocked();
 }
 
 void RunJournal::abandonLocked() {
