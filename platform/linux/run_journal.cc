@@ -9,7 +9,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -17,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/linux/file_tree.h"
+#include "platform/linux/xdg_dirs.h"
 
 namespace platform::linux_platform {
 namespace {
@@ -197,11 +197,10 @@ std::optional<std::vector<Entry>> ReadRecord(int fd) {
 
 // Removes the item at `path` if it is still the one `identity` describes.
 bool RemoveIfSame(const std::string& path, const ItemIdentity& identity, SweepReport& report) {
-  Status status;
-  ParentAndName item = OpenParent(path, status);
+  StatusOr<ParentAndName> item = OpenParent(path);
   ItemIdentity now;
-  if (!status.ok() || !IdentityAt(item.parent.get(), item.name, now) || !(now == identity)) return false;
-  if (RemoveTreeAt(item.parent.get(), item.name, path).ok()) {
+  if (!item.ok() || !IdentityAt(item->parent.get(), item->name, now) || !(now == identity)) return false;
+  if (RemoveTreeAt(item->parent.get(), item->name, path).ok()) {
     ++report.itemsRemoved;
     return true;
   }
@@ -211,9 +210,8 @@ bool RemoveIfSame(const std::string& path, const ItemIdentity& identity, SweepRe
 
 void RemoveIfPresent(const std::string& path, SweepReport& report) {
   if (!IsOwnHiddenName(path) || !Exists(path)) return;
-  Status status;
-  ParentAndName item = OpenParent(path, status);
-  if (status.ok() && RemoveTreeAt(item.parent.get(), item.name, path).ok()) {
+  StatusOr<ParentAndName> item = OpenParent(path);
+  if (item.ok() && RemoveTreeAt(item->parent.get(), item->name, path).ok()) {
     ++report.itemsRemoved;
   } else if (Exists(path)) {
     ++report.failures;
@@ -271,18 +269,6 @@ void Clear(const std::vector<Entry>& entries, bool runDied, SweepReport& report)
   for (const Entry& entry : entries) {
     if (entry.kind == 'T' || entry.kind == 'S') RemoveIfPresent(entry.path, report);
   }
-}
-
-std::string HomeDirectory() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') return home;
-  passwd entry{};
-  passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-      found->pw_dir != nullptr) {
-    return found->pw_dir;
-  }
-  return "/";
 }
 
 }  // namespace
@@ -389,10 +375,10 @@ SweepReport SweepDeadRuns(const std::string& stateDir) {
   const std::string runs = JoinPath(stateDir, "runs");
   UniqueFd dir(::open(runs.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.valid()) return report;
-  std::vector<std::string> names;
-  if (!ListDirectory(dir.get(), runs, names).ok()) return report;
+  StatusOr<std::vector<std::string>> names = ListDirectory(dir.get(), runs);
+  if (!names.ok()) return report;
 
-  for (const std::string& name : names) {
+  for (const std::string& name : *names) {
     if (name.empty() || name[0] == '.') continue;
     UniqueFd fd(::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) continue;
@@ -417,11 +403,6 @@ SweepReport SweepDeadRuns(const std::string& stateDir) {
   return report;
 }
 
-std::string DefaultStateDirectory() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  const std::string base =
-      state != nullptr && state[0] == '/' ? std::string(state) : JoinPath(HomeDirectory(), ".local/state");
-  return JoinPath(base, "halvernsignet-share");
-}
+std::string DefaultStateDirectory() { return JoinPath(DefaultStateHome(), "halvernsignet-share"); }
 
 }  // namespace platform::linux_platform

@@ -123,8 +123,7 @@ struct SweepReport {
 // is clearing at the same moment.
 SweepReport SweepDeadRuns(const std::string& stateDir);
 
-// $XDG_STATE_HOME/halvernsignet-share (XDG_STATE_HOME when set and
-// absolute, else $HOME/.local/state).
+// Where the records of share runs live: <state home>/halvernsignet-share.
 std::string DefaultStateDirectory();
 
 }  // namespace platform::linux_platform
