@@ -1,5 +1,6 @@
 #include "platform/linux/plist_user_defaults.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -176,8 +177,8 @@ StatusOr<std::string> SuiteFileContents(plist_t root) {
 
 }  // namespace
 
-PlistUserDefaults::PlistUserDefaults(std::string directory, std::string name)
-    : directory_(std::move(directory)), name_(std::move(name)) {}
+PlistUserDefaults::PlistUserDefaults(std::string directory, std::string name, std::shared_ptr<RunJournal> journal)
+    : directory_(std::move(directory)), name_(std::move(name)), journal_(std::move(journal)) {}
 
 std::string SuitePath(const std::string& directory, const std::string& name) {
   return directory + "/" + name + ".plist";
@@ -201,6 +202,14 @@ bool PlistUserDefaults::synchronize() {
 }
 
 Status PlistUserDefaults::writeStaged() {
+  for (const auto& [key, value] : staged_) {
+    const auto* strings = std::get_if<std::vector<std::string>>(&value);
+    if (key.find('\0') != std::string::npos ||
+        (strings && std::any_of(strings->begin(), strings->end(),
+                                [](const std::string& s) { return s.find('\0') != std::string::npos; }))) {
+      return Status::InvalidArgument("a text holding a NUL character cannot be stored whole in the suite");
+    }
+  }
   // The suite itself is replaced by rename, so the lock lives on a file that
   // never is; every writer of this suite takes it before reading.
   StatusOr<UniqueFd> suiteLock = LockFile(directory_ + "/." + name_ + ".plist.lock");
@@ -213,7 +222,9 @@ Status PlistUserDefaults::writeStaged() {
 
   StatusOr<std::string> file = SuiteFileContents(root->get());
   if (!file.ok()) return file.status();
-  return WriteFileAtomically(suitePath, *file, AtomicWriteOptions{.mode = 0600, .syncDirectory = true});
+  return WriteFileAtomically(
+      suitePath, *file,
+      AtomicWriteOptions{.mode = 0600, .syncDirectory = true, .journal = journal_.get(), .isSuite = true});
 }
 
 std::string PlistUserDefaultsSuites::pathForSuiteName(const std::string& suiteName) const {
@@ -225,7 +236,7 @@ std::unique_ptr<NSUserDefaults> PlistUserDefaultsSuites::initWithSuiteName(const
   if (g_mkdir_with_parents(configHome_.c_str(), 0700) != 0) return nullptr;
   struct stat info{};
   if (::stat(configHome_.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return nullptr;
-  return std::make_unique<PlistUserDefaults>(configHome_, suiteName);
+  return std::make_unique<PlistUserDefaults>(configHome_, suiteName, journal_);
 }
 
 }  // namespace platform::linux_platform
