@@ -62,6 +62,8 @@ platform::StatusOr<AttachmentSpec> BareArgument(const std::string& argument) {
   if (!argument.empty() && fs::exists(argument, ec)) return SniffedAttachment(argument);
   if (auto url = platform::URL::URLWithString(argument); url && !url->scheme().empty()) {
     if (!url->isFileURL()) return LinkAttachment(argument, argument);
+    // Its path is a path on that other machine, not here.
+    if (!url->isLocalFileURL()) return Usage::InvalidArgument(argument + ": a file on another machine; only local files can be shared");
     const std::string path = url->path();
     if (path.empty()) return Usage::InvalidArgument(argument + ": a file URL without a path");
     return SniffedAttachment(path);
@@ -108,7 +110,10 @@ std::string Footer(const CommandLineContext& context) {
          "      copies of shared files (XDG_DATA_HOME defaults to ~/.local/share)\n"
          "  $XDG_CONFIG_HOME/" + group + ".plist\n"
          "      the settings suite shared with the host application, key \"ShareKey\"\n"
-         "      (XDG_CONFIG_HOME defaults to ~/.config)\n";
+         "      (XDG_CONFIG_HOME defaults to ~/.config)\n"
+         "  $XDG_STATE_HOME/halvernsignet-share/runs/\n"
+         "      a record of each running share, by which the next share clears what one\n"
+         "      that was cut short left behind (XDG_STATE_HOME defaults to ~/.local/state)\n";
 }
 
 ParseResult UsageFailure(const std::string& message, const CommandLineContext& context) {

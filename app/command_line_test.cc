@@ -149,6 +149,7 @@ TEST(ParseCommandLine, UsageErrorsShareNothingAndExitTwo) {
       {{"--manifest", "/no/such/manifest.json"}, "cannot open /no/such/manifest.json"},
       {{"--manifest", "-"}, "not valid JSON"},
       {{"--text", "caf\xE9"}, "--text: the text is not valid UTF-8"},
+      {{"file://otherhost/etc/hostname"}, "a file on another machine; only local files can be shared"},
   };
   for (const auto& [args, expected] : cases) {
     const Parsed run = Parse(args);

@@ -13,6 +13,7 @@
 #include "platform/linux/posix_file_manager.h"
 #include "platform/linux/queued_item_provider.h"
 #include "platform/linux/random_uuid_source.h"
+#include "platform/linux/run_journal.h"
 #include "platform/linux/stderr_outcome_report.h"
 #include "platform/linux/stdio_output.h"
 #include "platform/linux/xdg_dirs.h"
@@ -61,15 +62,37 @@ std::vector<std::shared_ptr<platform::NSObject>> InputItems(const ShareRequest& 
   return items;
 }
 
+// Starts this run's record, then clears what runs that died left behind,
+// before this one writes anything in the container or beside the suite.
+std::shared_ptr<lp::RunJournal> StartRunAndSweep(std::FILE* log) {
+  const std::string stateDirectory = lp::DefaultStateDirectory();
+  std::shared_ptr<lp::RunJournal> journal = lp::RunJournal::Start(stateDirectory);
+  const lp::SweepReport swept = lp::SweepDeadRuns(stateDirectory);
+  if (log) {
+    if (!journal) {
+      std::fprintf(log, "halvernsignet-share: cannot keep a record of this share in %s; should it be cut short, "
+                        "what it leaves stays\n", stateDirectory.c_str());
+    }
+    if (swept.deadRuns > 0 || swept.failures > 0) {
+      std::fprintf(log, "halvernsignet-share: cleared %d shares that did not finish: %d items removed, %d put back, "
+                        "%d could not be cleared\n", swept.deadRuns, swept.itemsRemoved, swept.itemsRestored,
+                   swept.failures);
+    }
+  }
+  return journal;
+}
+
 }  // namespace
 
 int RunShare(const ShareRequest& request) {
   std::FILE* log = request.verbose ? stderr : nullptr;
   DesktopFeedback feedback(log);
 
+  const std::shared_ptr<lp::RunJournal> journal = StartRunAndSweep(log);
   std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(
-      lp::DefaultDataHome(), lp::PosixFileManager::Options{feedback.progress(request), lp::SyncMethod::kFileSystem});
-  auto plistSuites = std::make_shared<lp::PlistUserDefaultsSuites>(lp::DefaultConfigHome());
+      lp::DefaultDataHome(),
+      lp::PosixFileManager::Options{feedback.progress(request), lp::SyncMethod::kFileSystem, journal});
+  auto plistSuites = std::make_shared<lp::PlistUserDefaultsSuites>(lp::DefaultConfigHome(), journal);
   std::shared_ptr<platform::NSUserDefaultsSuites> suites = plistSuites;
   if (log) {
     files = std::make_shared<VerboseFileManager>(files, log);
@@ -94,6 +117,8 @@ int RunShare(const ShareRequest& request) {
   controller->viewDidLoad();
   controller->viewDidAppear(true);
   queue->waitUntilIdle();
+  // Every load has delivered: the copies made stay, any temporary goes.
+  if (journal) journal->finish();
   // The process stays while the person still has an alert open.
   feedback.finish();
 

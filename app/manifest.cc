@@ -65,6 +65,10 @@ AttachmentSpec ParseAttachment(const json& object, const std::string& where) {
     const std::string text = value.get<std::string>();
     const std::string_view key = payloadKey;
     if (key == "string") {
+      // The suite stores a text only up to its first NUL; never store it cut.
+      if (text.find('\0') != std::string::npos) {
+        throw Refusal{at + ": the text holds a NUL character (\\u0000), which the settings suite cannot store"};
+      }
       result.payload = AttachmentSpec::Payload::string;
       result.value = text;
     } else if (key == "url") {

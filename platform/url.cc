@@ -42,19 +42,22 @@ bool HasOnlyURLCharacters(std::string_view text) {
 
 struct Parts {
   std::string scheme;
+  std::string host;  // still escaped
   std::string path;  // still escaped
 };
 
 std::optional<Parts> Split(const std::string& text) {
   char* scheme = nullptr;
+  char* host = nullptr;
   char* path = nullptr;
-  if (!g_uri_split(text.c_str(), G_URI_FLAGS_ENCODED, &scheme, nullptr, nullptr, nullptr, &path, nullptr,
+  if (!g_uri_split(text.c_str(), G_URI_FLAGS_ENCODED, &scheme, nullptr, &host, nullptr, &path, nullptr,
                    nullptr, nullptr)) {
     return std::nullopt;
   }
-  GCharPtr owned_scheme(scheme), owned_path(path);
+  GCharPtr owned_scheme(scheme), owned_host(host), owned_path(path);
   Parts parts;
   if (scheme) parts.scheme = scheme;
+  if (host) parts.host = host;
   if (path) parts.path = path;
   return parts;
 }
@@ -89,6 +92,12 @@ std::optional<URL> URL::URLWithString(std::string_view text) {
 std::string URL::scheme() const {
   auto parts = Split(text_);
   return parts ? parts->scheme : std::string();
+}
+
+bool URL::isLocalFileURL() const {
+  auto parts = Split(text_);
+  return parts && g_ascii_strcasecmp(parts->scheme.c_str(), "file") == 0 &&
+         (parts->host.empty() || g_ascii_strcasecmp(parts->host.c_str(), "localhost") == 0);
 }
 
 std::string URL::path() const {

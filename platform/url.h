@@ -27,6 +27,10 @@ class URL {
   // Lower-case scheme, or empty for a relative URL.
   std::string scheme() const;
   bool isFileURL() const { return scheme() == "file"; }
+  // A file URL that names a path on this machine: no host, or "localhost".
+  // Only such a URL may be read as a path here; file://otherhost/etc/passwd
+  // names a file elsewhere, not /etc/passwd.
+  bool isLocalFileURL() const;
 
   // The path with escapes decoded and a trailing "/" removed ("/" stays "/").
   std::string path() const;

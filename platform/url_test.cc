@@ -52,5 +52,15 @@ TEST(URLTest, URLWithStringRejectsWhatIsNoURL) {
             "halvernsignet://dataUrl=ShareKey#text");
 }
 
+TEST(URLTest, OnlyFileURLsWithoutAnotherHostAreLocal) {
+  const std::pair<const char*, bool> cases[] = {
+      {"file:///etc/hostname", true},          {"file://localhost/etc/hostname", true},
+      {"FILE://LocalHost/etc/hostname", true}, {"file:/etc/hostname", true},
+      {"file://otherhost/etc/hostname", false}, {"file://127.0.0.1/etc/hostname", false},
+      {"https://evil.example/etc/hostname", false}, {"/etc/hostname", false},
+  };
+  for (const auto& [text, local] : cases) EXPECT_EQ(URL::URLWithString(text)->isLocalFileURL(), local) << text;
+}
+
 }  // namespace
 }  // namespace platform

@@ -1,4 +1,5 @@
 // A movie's thumbnail and duration, and its record.
+#include <algorithm>
 #include <cmath>
 
 #include "platform/base64.h"
@@ -41,8 +42,12 @@ platform::StatusOr<std::shared_ptr<SharedMediaFile>> ShareViewController::previe
   const auto asset = av.assetWithURL(movieCopy);
   const double seconds = platform::CMTimeGetSeconds(asset->duration());
 
-  const std::string name = RemovingOccurrences(
+  std::string name = RemovingOccurrences(
       platform::Base64EncodedString(platform::DataFromString(movieCopy.lastPathComponent())), "==");
+  // A "/" of the Base64 text (a copy name holding "?" or DEL gives one) would
+  // make the name a path into a folder that does not exist, and the movie
+  // would be lost. "_" never occurs in Base64, so no two names meet.
+  std::replace(name.begin(), name.end(), '/', '_');
   const auto container = files.containerURLForSecurityApplicationGroupIdentifier(appGroupIdentifier());
   if (!container) return platform::Status::NotFound("the app-group container cannot be found");
   const platform::URL thumbnail = container->appendingPathComponent(name + ".jpg");

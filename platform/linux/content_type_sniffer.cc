@@ -38,6 +38,18 @@ std::string TypeIdentifierForMIMEType(std::string_view mime) {
   return "public.data";
 }
 
+bool IsPreviewableMovieMIMEType(std::string_view mime) {
+  static constexpr std::string_view kContainers[] = {
+      "video/mp4",       "video/x-m4v",   "video/quicktime", "video/x-matroska", "video/webm",
+      "video/mp2t",      "video/mpeg",    "video/x-msvideo", "video/3gpp",       "video/3gpp2",
+      "video/x-flv",     "video/ogg",     "video/x-ms-wmv",  "video/x-ms-asf",
+  };
+  for (std::string_view container : kContainers) {
+    if (container == mime) return true;
+  }
+  return false;
+}
+
 std::string TypeIdentifierForPath(const std::string& path) {
   GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
   // Without NOFOLLOW_SYMLINKS the link's target is examined.
@@ -47,7 +59,9 @@ std::string TypeIdentifierForPath(const std::string& path) {
   const char* contentType = g_file_info_get_content_type(info.get());
   if (contentType == nullptr) return "public.data";
   GCharPtr mime(g_content_type_get_mime_type(contentType));
-  return TypeIdentifierForMIMEType(mime ? mime.get() : contentType);
+  const std::string_view type = mime ? mime.get() : contentType;
+  if (type.starts_with("video/") && !IsPreviewableMovieMIMEType(type)) return "public.data";
+  return TypeIdentifierForMIMEType(type);
 }
 
 }  // namespace platform::linux_platform

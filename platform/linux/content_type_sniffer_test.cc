@@ -27,6 +27,14 @@ TEST(TypeIdentifierForPath, FilesAreSniffedByNameAndContent) {
   WriteFile(dir / "note.txt", "hello\n");
   WriteFile(dir / "doc.pdf", "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n");
   WriteFile(dir / "random.bin", std::string("\x00\x01\x02\x03\xff\xfe", 6));
+  // A movie only of a kind the movie module reads: by content or by name.
+  WriteFile(dir / "movie-without-extension", std::string("\0\0\0\x18" "ftypisom\0\0\x02\0isommp41", 24));
+  WriteFile(dir / "clip.mkv", "not looked at");
+  std::string flicLookalike(4096, '\x5a');
+  flicLookalike[0] = '\x12';
+  flicLookalike[1] = '\xaf';
+  WriteFile(dir / "data-without-extension", flicLookalike);
+  WriteFile(dir / "animation.flc", flicLookalike);
   fs::create_directory(dir / "folder");
 
   EXPECT_EQ(TypeIdentifierForPath((dir / "photo.png").string()), "public.png");
@@ -34,6 +42,10 @@ TEST(TypeIdentifierForPath, FilesAreSniffedByNameAndContent) {
   EXPECT_EQ(TypeIdentifierForPath((dir / "note.txt").string()), "public.plain-text");
   EXPECT_EQ(TypeIdentifierForPath((dir / "doc.pdf").string()), "com.adobe.pdf");
   EXPECT_EQ(TypeIdentifierForPath((dir / "random.bin").string()), "public.data");
+  EXPECT_EQ(TypeIdentifierForPath((dir / "movie-without-extension").string()), "public.mpeg-4");
+  EXPECT_EQ(TypeIdentifierForPath((dir / "clip.mkv").string()), "public.movie");
+  EXPECT_EQ(TypeIdentifierForPath((dir / "data-without-extension").string()), "public.data");
+  EXPECT_EQ(TypeIdentifierForPath((dir / "animation.flc").string()), "public.data");
   EXPECT_EQ(TypeIdentifierForPath((dir / "folder").string()), "public.folder");
   EXPECT_EQ(TypeIdentifierForPath((dir / "missing").string()), "public.data");
 }

@@ -13,6 +13,8 @@
 // half-written one.
 namespace platform::linux_platform {
 
+class RunJournal;
+
 // Writes all of `bytes` to `fd`, going on after interrupted and short writes.
 // A failure reads "<what> <path>: <reason>".
 Status WriteAll(int fd, std::string_view bytes, std::string_view what, std::string_view path);
@@ -28,10 +30,18 @@ struct AtomicWriteOptions {
   // Also sync the directory after the rename, so the new name itself is
   // durable when this returns (not only once a later batch syncs it).
   bool syncDirectory = false;
+  // Where this run records what it makes, so that a later share can clear
+  // what it leaves if it dies (none: nothing is recorded).
+  RunJournal* journal = nullptr;
+  // The file is the settings suite: its temporary is recorded as the suite's,
+  // whose presence tells whether the rename happened. Otherwise the file is
+  // recorded as a new item when its name was empty.
+  bool isSuite = false;
 };
 
 // Replaces the file at `path` with `bytes` in one step: they go to a
-// temporary file in the same directory (".<name>.XXXXXX"), which is synced
+// temporary file in the same directory (".<name>.<12 random letters or
+// digits>"), which is synced
 // to disk and then renamed over `path`. A crash leaves the old file or the
 // new one, never a new name over missing contents; on failure the temporary
 // file is removed and the old file is untouched.

@@ -139,10 +139,10 @@ StatusOr<PlistPtr> PlistSuiteFile::read() const {
   return root;
 }
 
-Status PlistSuiteFile::write(plist_t root) const {
+Status PlistSuiteFile::write(plist_t root, RunJournal* journal) const {
   StatusOr<std::string> contents = SuiteFileContents(root);
   if (!contents.ok()) return contents.status();
-  return WriteFileAtomically(path(), *contents, AtomicWriteOptions{.mode = 0600, .syncDirectory = true});
+  return WriteFileAtomically(path(), *contents, AtomicWriteOptions{.mode = 0600, .syncDirectory = true, .journal = journal, .isSuite = true});
 }
 
 Status PlistSuiteFile::moveAside() const {

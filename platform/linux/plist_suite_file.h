@@ -11,6 +11,8 @@
 
 namespace platform::linux_platform {
 
+class RunJournal;
+
 struct PlistDeleter {
   void operator()(plist_t node) const { plist_free(node); }
 };
@@ -57,7 +59,9 @@ class PlistSuiteFile {
 
   // Replaces the suite with `root`: XML, or a binary property list when a
   // value holds text XML cannot carry. Hold the lock exclusively.
-  Status write(plist_t root) const;
+  // `journal`, when given, records the temporary so a later share can
+  // clear it should this run die.
+  Status write(plist_t root, RunJournal* journal = nullptr) const;
 
   // Keeps an unparsable suite beside, under a name no other file has.
   Status moveAside() const;

@@ -1,5 +1,7 @@
 #include "platform/linux/plist_user_defaults.h"
 
+#include <algorithm>
+
 #include <glib.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
@@ -39,8 +41,8 @@ StatusOr<PlistPtr> ReadSuiteOrStartOne(const PlistSuiteFile& suite) {
 
 }  // namespace
 
-PlistUserDefaults::PlistUserDefaults(std::string directory, std::string name)
-    : directory_(std::move(directory)), name_(std::move(name)) {}
+PlistUserDefaults::PlistUserDefaults(std::string directory, std::string name, std::shared_ptr<RunJournal> journal)
+    : directory_(std::move(directory)), name_(std::move(name)), journal_(std::move(journal)) {}
 
 std::string SuitePath(const std::string& directory, const std::string& name) {
   return PlistSuiteFile(directory, name).path();
@@ -64,6 +66,14 @@ bool PlistUserDefaults::synchronize() {
 }
 
 Status PlistUserDefaults::writeStaged() {
+  for (const auto& [key, value] : staged_) {
+    const auto* strings = std::get_if<std::vector<std::string>>(&value);
+    if (key.find('\0') != std::string::npos ||
+        (strings && std::any_of(strings->begin(), strings->end(),
+                                [](const std::string& s) { return s.find('\0') != std::string::npos; }))) {
+      return Status::InvalidArgument("a text holding a NUL character cannot be stored whole in the suite");
+    }
+  }
   const PlistSuiteFile suite(directory_, name_);
   StatusOr<PlistSuiteFile::Lock> suiteLock = suite.lock(PlistSuiteFile::LockMode::exclusive);
   if (!suiteLock.ok()) return suiteLock.status();
@@ -71,7 +81,7 @@ Status PlistUserDefaults::writeStaged() {
   StatusOr<PlistPtr> root = ReadSuiteOrStartOne(suite);
   if (!root.ok()) return root.status();
   for (const auto& [key, value] : staged_) plist_dict_set_item(root->get(), key.c_str(), NodeFor(value));
-  return suite.write(root->get());
+  return suite.write(root->get(), journal_.get());
 }
 
 std::string PlistUserDefaultsSuites::pathForSuiteName(const std::string& suiteName) const {
@@ -83,7 +93,7 @@ std::unique_ptr<NSUserDefaults> PlistUserDefaultsSuites::initWithSuiteName(const
   if (g_mkdir_with_parents(configHome_.c_str(), 0700) != 0) return nullptr;
   struct stat info{};
   if (::stat(configHome_.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return nullptr;
-  return std::make_unique<PlistUserDefaults>(configHome_, suiteName);
+  return std::make_unique<PlistUserDefaults>(configHome_, suiteName, journal_);
 }
 
 }  // namespace platform::linux_platform

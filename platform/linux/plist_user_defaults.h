@@ -10,6 +10,8 @@
 
 namespace platform::linux_platform {
 
+class RunJournal;
+
 // <directory>/<name>.plist: the file of the suite `name`.
 std::string SuitePath(const std::string& directory, const std::string& name);
 
@@ -17,7 +19,8 @@ std::string SuitePath(const std::string& directory, const std::string& name);
 // level is a dictionary: the file Foundation on Linux reads for a suite.
 class PlistUserDefaults : public NSUserDefaults {
  public:
-  PlistUserDefaults(std::string directory, std::string name);
+  // `journal`, when given, records the suite's temporary file for the run.
+  PlistUserDefaults(std::string directory, std::string name, std::shared_ptr<RunJournal> journal = nullptr);
 
   void setObject(const PropertyListValue& value, const std::string& key) override;
 
@@ -25,6 +28,8 @@ class PlistUserDefaults : public NSUserDefaults {
   // (XML or binary), applies the staged values, writes a temporary file,
   // fsyncs it and renames it over the suite. A suite that does not parse is
   // moved aside, never overwritten. Staged values stay staged on failure.
+  // A text holding a NUL character is refused (false, nothing written): a
+  // suite's strings end at a NUL, and a cut text would be stored.
   bool synchronize() override;
 
   std::string path() const;
@@ -35,13 +40,15 @@ class PlistUserDefaults : public NSUserDefaults {
 
   std::string directory_;
   std::string name_;
+  std::shared_ptr<RunJournal> journal_;
   std::mutex mutex_;
   std::map<std::string, PropertyListValue> staged_;
 };
 
 class PlistUserDefaultsSuites : public NSUserDefaultsSuites {
  public:
-  explicit PlistUserDefaultsSuites(std::string configHome) : configHome_(std::move(configHome)) {}
+  explicit PlistUserDefaultsSuites(std::string configHome, std::shared_ptr<RunJournal> journal = nullptr)
+      : configHome_(std::move(configHome)), journal_(std::move(journal)) {}
 
   // None when the name cannot be a file name of its own or the config home
   // can neither be found nor created (mode 0700) as a directory.
@@ -52,6 +59,7 @@ class PlistUserDefaultsSuites : public NSUserDefaultsSuites {
 
  private:
   std::string configHome_;
+  std::shared_ptr<RunJournal> journal_;
 };
 
 }  // namespace platform::linux_platform

@@ -13,6 +13,7 @@
 #include "platform/linux/file_copier.h"
 #include "platform/linux/file_tree.h"
 #include "platform/linux/file_writing.h"
+#include "platform/linux/run_journal.h"
 #include "platform/linux/unique_fd.h"
 
 namespace platform::linux_platform {
@@ -101,8 +102,9 @@ StatusOr<Attempt> RenameOverFile(const Move& move, const struct stat& freshSt) {
 // A directory on either side: move the original aside first, and back should
 // the new item not go in. The name is briefly empty, but never half-replaced.
 // The name the original now has, for the caller to remove.
-StatusOr<std::string> MoveAsideThenIn(const Move& move) {
+StatusOr<std::string> MoveAsideThenIn(const Move& move, RunJournal* journal) {
   const std::string aside = AsideName(move.originalName);
+  if (journal != nullptr) journal->willMoveAside(JoinPath(ParentPath(move.originalPath), aside), move.originalPath);
   if (::renameat(move.originalDir, move.originalName.c_str(), move.originalDir, aside.c_str()) != 0) {
     return move.failed(errno);
   }
@@ -123,7 +125,8 @@ PosixFileManager::PosixFileManager(std::string dataHome)
 PosixFileManager::PosixFileManager(std::string dataHome, Options options)
     : dataHome_(std::move(dataHome)),
       progress_(options.progress ? std::move(options.progress) : CopyProgress::ForStandardError()),
-      syncMethod_(options.sync) {}
+      syncMethod_(options.sync),
+      journal_(std::move(options.journal)) {}
 
 std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIdentifier(
     const std::string& groupIdentifier) {
@@ -170,8 +173,14 @@ Status PosixFileManager::removeItemAtURL(const URL& url) {
 }
 
 Status PosixFileManager::copyItemAtURL(const URL& src, const URL& dst) {
+  // Any other URL names a file elsewhere, whatever its path says.
+  for (const URL* url : {&src, &dst}) {
+    if (!url->isLocalFileURL()) return Status::NotSupported("cannot copy " + url->absoluteString() + ": not a local file URL");
+  }
+  const std::string dstPath = dst.path();
+  if (journal_ && !fileExistsAtPath(dstPath)) journal_->willCreateTemporary(dstPath);
   std::vector<std::string> created;
-  Status status = CopyItem(src.path(), dst.path(), progress_.get(), &created);
+  Status status = CopyItem(src.path(), dstPath, progress_.get(), &created);
   if (status.ok()) record(created);
   return status;
 }
@@ -199,12 +208,17 @@ Status PosixFileManager::replaceItemAtURL(const URL& originalItemURL, const URL&
     return removed.WithPrefix("replaced " + originalPath + ", but the old item stayed: ");
   };
 
+  const ItemIdentity identity = IdentityOf(freshSt);
+  if (journal_) journal_->willPlaceNewItem(originalPath, identity);
   StatusOr<Attempt> attempt = RenameIntoEmptyPlace(move);
   if (!attempt.ok()) return attempt.status();
   if (*attempt == Attempt::kDone) {
     moved();
     return Status::OK();
   }
+  // The name is taken, maybe by a file an earlier share named: what takes
+  // its place stays, whatever becomes of this run.
+  if (journal_) journal_->willReplaceItem(originalPath, identity);
   attempt = Exchange(move);
   if (!attempt.ok()) return attempt.status();
   if (*attempt == Attempt::kDone) {
@@ -217,7 +231,7 @@ Status PosixFileManager::replaceItemAtURL(const URL& originalItemURL, const URL&
     moved();
     return Status::OK();
   }
-  StatusOr<std::string> aside = MoveAsideThenIn(move);
+  StatusOr<std::string> aside = MoveAsideThenIn(move, journal_.get());
   if (!aside.ok()) return aside.status();
   moved();
   return removeOld(move.originalDir, *aside, JoinPath(ParentPath(originalPath), *aside));
@@ -229,7 +243,9 @@ Status PosixFileManager::writeData(const Data& data, const URL& url, bool atomic
   if (atomically) {
     // Not the directory: synchronizeWrittenItems makes the name durable with
     // everything else this manager wrote.
-    if (Status written = WriteFileAtomically(path, bytes, AtomicWriteOptions{}); !written.ok()) return written;
+    AtomicWriteOptions options;
+    options.journal = journal_.get();
+    if (Status written = WriteFileAtomically(path, bytes, options); !written.ok()) return written;
     record({path});
     return Status::OK();
   }

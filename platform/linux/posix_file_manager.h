@@ -12,6 +12,8 @@
 
 namespace platform::linux_platform {
 
+class RunJournal;
+
 // How synchronizeWrittenItems makes the recorded items durable.
 enum class SyncMethod {
   // One syncfs per file system the items live on.
@@ -29,6 +31,9 @@ class PosixFileManager : public NSFileManager {
     // Where long copies report; null means standard error when it is a terminal.
     std::shared_ptr<CopyProgress> progress;
     SyncMethod sync = SyncMethod::kFileSystem;
+    // Where this run records the temporaries and new items it makes, so that
+    // a later share can clear what it leaves if it dies; none records nothing.
+    std::shared_ptr<RunJournal> journal;
   };
 
   explicit PosixFileManager(std::string dataHome);
@@ -56,6 +61,7 @@ class PosixFileManager : public NSFileManager {
   const std::string dataHome_;
   const std::shared_ptr<CopyProgress> progress_;
   const SyncMethod syncMethod_;
+  const std::shared_ptr<RunJournal> journal_;
 
   std::mutex mutex_;
   std::set<std::string> written_;

@@ -59,7 +59,7 @@ class PosixFileManagerTest : public testing::Test {
       : manager_(tmp_.path() / "data",
                  {std::make_shared<CopyProgress>(false, [](std::string_view) {},
                                                  [] { return std::chrono::steady_clock::now(); }),
-                  SyncMethod::kFileSystem}) {
+                  SyncMethod::kFileSystem, nullptr}) {
     fs::create_directories(root());
   }
   fs::path root() const { return tmp_.path() / "work"; }
@@ -372,7 +372,7 @@ TEST_F(PosixFileManagerTest, SynchronizeSucceedsWithEitherMethodAfterMovesAndRem
     PosixFileManager manager(home.string(), {std::make_shared<CopyProgress>(
                                                  false, [](std::string_view) {},
                                                  [] { return std::chrono::steady_clock::now(); }),
-                                             method});
+                                             method, nullptr});
     const auto container = manager.containerURLForSecurityApplicationGroupIdentifier("g");
     ASSERT_TRUE(container.has_value());
     const fs::path dir = container->path();
@@ -426,7 +426,7 @@ TEST_F(PosixFileManagerTest, LongCopyReportsProgressOnOneLine) {
   auto progress = std::make_shared<CopyProgress>(
       true, [&](std::string_view text) { written += text; },
       [now] { return *now += std::chrono::milliseconds(500); });
-  PosixFileManager manager((tmp_.path() / "data").string(), {progress, SyncMethod::kFileSystem});
+  PosixFileManager manager((tmp_.path() / "data").string(), {progress, SyncMethod::kFileSystem, nullptr});
   fs::create_directories(root() / "src");
   for (int i = 0; i < 4; ++i) WriteFile(root() / "src" / std::to_string(i), std::string(1000, 'x'));
   ASSERT_TRUE(manager.copyItemAtURL(FileURL(root() / "src"), FileURL(root() / "dst")).ok());

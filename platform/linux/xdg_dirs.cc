@@ -41,4 +41,6 @@ std::string DefaultConfigHome() { return FromVariableOr("XDG_CONFIG_HOME", ".con
 
 std::string DefaultDataHome() { return FromVariableOr("XDG_DATA_HOME", ".local/share"); }
 
+std::string DefaultStateHome() { return FromVariableOr("XDG_STATE_HOME", ".local/state"); }
+
 }  // namespace platform::linux_platform

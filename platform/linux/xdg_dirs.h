@@ -17,4 +17,7 @@ std::string DefaultConfigHome();
 // $XDG_DATA_HOME, else <home>/.local/share.
 std::string DefaultDataHome();
 
+// $XDG_STATE_HOME, else <home>/.local/state.
+std::string DefaultStateHome();
+
 }  // namespace platform::linux_platform
