@@ -3,12 +3,16 @@
 #include <array>
 #include <fstream>
 #include <iterator>
+#include <span>
+#include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "platform/linux/frame_scaler.h"
 #include "platform/linux/image_orientation.h"
+#include "platform/linux/movie_decoder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_images.h"
@@ -144,6 +148,31 @@ TEST_F(FfmpegAVFoundationTest, WithinTheMovieGivesTheKeyFrameAtOrBefore) {
   // The generator kept using the asset's open file and decoded one frame each time.
   EXPECT_EQ(dynamic_cast<FfmpegAVAssetImageGenerator&>(*generator).framesDecoded(), 4);
   EXPECT_NEAR(CMTimeGetSeconds(asset->duration()), 2.0, 0.04);
+}
+
+// The fuzz target reads movies from memory: the same bytes must give what
+// the file gives, including in containers that are read by seeking.
+TEST_F(FfmpegAVFoundationTest, MovieReadFromMemoryGivesWhatTheFileGives) {
+  const ImageRequest request{true, kThumbnailSide, kThumbnailSide};
+  for (const auto& [name, movie] : std::vector<std::pair<std::string, TestMovie>>{
+           {"plain.mp4", TestMovie{.gop = 10}}, {"turned.mov", TestMovie{.gop = 10, .rotation = 90}},
+           {"plain.mkv", TestMovie{.gop = 10}}, {"late.ts", TestMovie{.gop = 10, .startSeconds = 10}}}) {
+    SCOPED_TRACE(name);
+    const auto path = makeMovie(name, movie);
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    MovieDecoder fromFile(path.string());
+    MovieDecoder fromMemory{std::span<const std::uint8_t>(bytes)};
+    EXPECT_EQ(CMTimeGetSeconds(fromMemory.duration()), CMTimeGetSeconds(fromFile.duration()));
+    const auto expected = fromFile.imageAt(CMTimeMakeWithSeconds(600, 1), request);
+    const auto image = fromMemory.imageAt(CMTimeMakeWithSeconds(600, 1), request);
+    ASSERT_TRUE(expected.ok()) << expected.status().message();
+    ASSERT_TRUE(image.ok()) << image.status().message();
+    EXPECT_EQ(std::tie(image->width, image->height), std::tie(expected->width, expected->height));
+    EXPECT_TRUE(image->pixels == expected->pixels);
+    EXPECT_EQ(fromMemory.framesDecoded(), 1);
+  }
+  EXPECT_FALSE(MovieDecoder(std::span<const std::uint8_t>()).openStatus().ok());
 }
 
 // --- Size -----------------------------------------------------------------

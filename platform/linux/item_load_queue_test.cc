@@ -53,19 +53,46 @@ TEST(ItemLoadQueue, ThrowingCompletionStillCountsAsDelivered) {
 }
 
 // The owner lets go as soon as the last delivery is counted, while the
-// completion's captures (which own the queue through the provider) are still
-// being released on the worker: the queue must go on the owner's thread.
+// completion's captures (which own the queue through the provider) may still
+// be being released on the worker: the queue must go on the owner's thread.
+// The captures take a while to let go, so a worker that counted the delivery
+// first would reliably hold the last owner.
 TEST(ItemLoadQueue, OwnerCanLetGoRightAfterTheLastDelivery) {
-  for (int round = 0; round < 300; ++round) {
-    auto queue = std::make_shared<ItemLoadQueue>();
+  struct SlowToLetGo {
+    std::shared_ptr<QueuedItemProvider> provider;
+    ~SlowToLetGo() { std::this_thread::sleep_for(2ms); }
+  };
+  constexpr int kRounds = 20;
+  const std::thread::id owner = std::this_thread::get_id();
+  std::atomic<int> destroyedOnOwner{0};
+  std::atomic<int> destroyedElsewhere{0};
+  for (int round = 0; round < kRounds; ++round) {
+    // A queue let go off the owner's thread is leaked rather than deleted,
+    // so that failure shows as a count, not as a crash.
+    std::shared_ptr<ItemLoadQueue> queue(new ItemLoadQueue, [&](ItemLoadQueue* q) {
+      if (std::this_thread::get_id() != owner) {
+        ++destroyedElsewhere;
+        return;
+      }
+      ++destroyedOnOwner;
+      delete q;
+    });
     auto provider = std::make_shared<QueuedItemProvider>(
         std::vector<std::string>{"public.plain-text"}, ItemLoadQueue::Result{LoadedItem{std::string("x")}, std::nullopt},
         0ms, queue);
-    provider->loadItemForTypeIdentifier("public.text", [provider](auto, auto) {});
+    auto captured = std::make_shared<SlowToLetGo>(SlowToLetGo{provider});
+    provider->loadItemForTypeIdentifier("public.text", [captured](auto, auto) {});
+    captured.reset();
     queue->waitUntilIdle();
     queue.reset();
     provider.reset();
+    EXPECT_EQ(destroyedOnOwner.load(), round + 1);
   }
+  // Give a late release on a worker the time to show before the counters go.
+  for (int wait = 0; wait < 100 && destroyedOnOwner + destroyedElsewhere < kRounds; ++wait) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(destroyedElsewhere.load(), 0);
 }
 
 TEST(QueuedItemProvider, ConformanceFollowsOfferedTypes) {

@@ -11,6 +11,7 @@
 
 #include "platform/linux/ffmpeg_error.h"
 #include "platform/linux/frame_scaler.h"
+#include "platform/linux/memory_reader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -67,6 +68,12 @@ int MovieDecoder::interrupted(void* self) {
   return std::chrono::steady_clock::now() > static_cast<MovieDecoder*>(self)->deadline_ ? 1 : 0;
 }
 
+MovieDecoder::MovieDecoder(std::span<const std::uint8_t> bytes)
+    : memory_(std::make_unique<MemoryReader>(bytes)) {
+  openStatus_ = memory_->context() != nullptr ? openInput(std::string(), memory_->context())
+                                              : FfmpegError("cannot open the movie", AVERROR(ENOMEM));
+}
+
 Status MovieDecoder::open(const std::string& path) {
   // A relative path could be read by FFmpeg as "protocol:rest".
   if (path.empty() || path.front() != '/') return Status::InvalidArgument("not a local file path");
@@ -77,8 +84,12 @@ Status MovieDecoder::open(const std::string& path) {
     return Status::FromErrno(err, std::string("cannot open the movie: ") + std::strerror(err));
   }
   if (!S_ISREG(info.st_mode)) return Status::NotSupported("not a regular file");
-  deadline_ = std::chrono::steady_clock::now() + kTimeBudget;
+  // The explicit "file:" keeps a path with a colon from naming a protocol.
+  return openInput("file:" + path, nullptr);
+}
 
+Status MovieDecoder::openInput(const std::string& url, AVIOContext* io) {
+  deadline_ = std::chrono::steady_clock::now() + kTimeBudget;
   AVFormatContext* raw = avformat_alloc_context();
   packet_.reset(av_packet_alloc());
   frame_.reset(av_frame_alloc());
@@ -88,14 +99,14 @@ Status MovieDecoder::open(const std::string& path) {
   }
   raw->interrupt_callback.callback = &MovieDecoder::interrupted;
   raw->interrupt_callback.opaque = this;
+  // Given an I/O context, FFmpeg reads through it and opens nothing itself.
+  if (io != nullptr) raw->pb = io;
 
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   av_dict_set(&options, "format_whitelist", kMovieFormats, 0);
   av_dict_set(&options, "probesize", "5000000", 0);
   av_dict_set(&options, "analyzeduration", "5000000", 0);
-  // The explicit "file:" keeps a path with a colon from naming a protocol.
-  const std::string url = "file:" + path;
   const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
   av_dict_free(&options);
   if (opened < 0) return FfmpegError("cannot open the movie", opened);  // raw is freed

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/av_foundation.h"
@@ -11,7 +13,11 @@
 #include "platform/status.h"
 #include "platform/status_or.h"
 
+struct AVIOContext;
+
 namespace platform::linux_platform {
+
+class MemoryReader;
 
 // What a caller wants of a still picture.
 struct ImageRequest {
@@ -33,6 +39,9 @@ class MovieDecoder {
   // Opens the file at the absolute `path` through FFmpeg's file protocol,
   // with a fixed list of movie containers. Failure is kept in openStatus().
   explicit MovieDecoder(const std::string& path);
+  // Reads the movie from memory instead, with the same formats and bounds
+  // (for fuzzing). `bytes` must outlive the decoder.
+  explicit MovieDecoder(std::span<const std::uint8_t> bytes);
   ~MovieDecoder();
   MovieDecoder(const MovieDecoder&) = delete;
   MovieDecoder& operator=(const MovieDecoder&) = delete;
@@ -51,6 +60,8 @@ class MovieDecoder {
 
  private:
   Status open(const std::string& path);
+  // Opens `url`, or reads through `io` when one is given.
+  Status openInput(const std::string& url, AVIOContext* io);
   // The three steps of imageAt: the decoder ready for `time`; the key frame
   // at or before it decoded into frame_; frame_ scaled and turned as asked.
   Status prepareFor(CMTime time);
@@ -67,6 +78,7 @@ class MovieDecoder {
   int decodeOnwards(int* packetsLeft);
   static int interrupted(void* self);
 
+  std::unique_ptr<MemoryReader> memory_;  // outlives format_, which reads through it
   FormatContextPtr format_;
   CodecContextPtr codec_;
   PacketPtr packet_;

@@ -339,7 +339,13 @@ TEST_F(PosixFileManagerTest, FailedReplaceLeavesTheOriginal) {
 TEST_F(PosixFileManagerTest, AtomicWriteLeavesOnlyTheFinishedFile) {
   ASSERT_TRUE(manager_.writeData(DataFromString("first"), FileURL(root() / "f.json"), true).ok());
   ::chmod((root() / "f.json").c_str(), 0644);
+  // A reader that opened the file before the write goes on reading the old
+  // contents whole: the new ones arrive as another file, never over the old.
+  std::ifstream reader(root() / "f.json", std::ios::binary);
   ASSERT_TRUE(manager_.writeData(DataFromString("second"), FileURL(root() / "f.json"), true).ok());
+  std::stringstream seen;
+  seen << reader.rdbuf();
+  EXPECT_EQ(seen.str(), "first");
   EXPECT_EQ(ReadFile(root() / "f.json"), "second");
   EXPECT_EQ(ModeOf(root() / "f.json"), 0644u);
   EXPECT_EQ(Names(root()), std::vector<std::string>{"f.json"});

@@ -119,21 +119,25 @@ class WithoutHandler(SandboxTest):
 
 
 class ConcurrentShares(SandboxTest):
-    """Several shares at once against one suite that holds other keys: the
-    suite always parses, the other keys survive, the value is one whole payload."""
+    """64 shares at once against one suite that holds other keys, while a
+    reader parses it: the suite always parses, the other keys survive, the
+    value is one whole payload."""
 
     def test_suite_stays_whole(self):
         with open(self.box.suite_path, "wb") as f:
             plistlib.dump({"theme": "dark", "n": 7}, f)
-        payloads = {i: [f"share {i} item {k}" for k in range(i % 4 + 1)] for i in range(24)}
+        payloads = {i: [f"share {i} item {k}" for k in range(i % 4 + 1)] for i in range(64)}
         stop = threading.Event()
         problems = []
+
+        reads = [0]
 
         def read_continuously():
             while not stop.is_set():
                 try:
                     with open(self.box.suite_path, "rb") as f:
                         suite = plistlib.load(f)
+                    reads[0] += 1
                     if suite.get("theme") != "dark" or suite.get("n") != 7:
                         problems.append(("lost keys", suite))
                     if "ShareKey" in suite and suite["ShareKey"] not in payloads.values():
@@ -143,21 +147,17 @@ class ConcurrentShares(SandboxTest):
 
         reader = threading.Thread(target=read_continuously)
         reader.start()
+        reads_before = reads[0]
         try:
-            for wave in range(0, 24, 8):
-                procs = []
-                for i in range(wave, wave + 8):
-                    args = []
-                    for text in payloads[i]:
-                        args += ["--text", text]
-                    procs.append(self.box.popen(*args))
-                for p in procs:
-                    p.communicate(timeout=60)
-                    self.assertEqual(p.returncode, 0)
+            procs = [self.box.popen(*[a for text in texts for a in ("--text", text)]) for texts in payloads.values()]
+            for p in procs:
+                p.communicate(timeout=120)
+                self.assertEqual(p.returncode, 0)
         finally:
             stop.set()
             reader.join()
         self.assertEqual(problems, [])
+        self.assertGreater(reads[0] - reads_before, 0)
         suite = self.box.suite()
         self.assertEqual((suite["theme"], suite["n"]), ("dark", 7))
         self.assertIn(suite["ShareKey"], payloads.values())
