@@ -60,8 +60,8 @@ class DiskFull(SandboxTest):
         small.write_bytes(b"fits")
 
         result = self.share("--file", big, "--file", small)
-        # A failed copy is reported by its line; the share itself succeeds.
-        self.assertEqual(result.returncode, 0, result.stderr)
+        # The failed copy is reported by its line and the share says an item was left out.
+        self.assertEqual(result.returncode, 4, result.stderr)
         self.assertRegex(result.stdout, r"^Cannot copy item at file://\S*/big\.bin to file://\S*/big\.bin: .*"
                          r"No space left on device\n$")
         # The copy that failed left nothing: no partial file, no temporary.
@@ -82,9 +82,10 @@ class DiskFull(SandboxTest):
         fill(self.box.config)
 
         result = self.share("--text", "new " * 1000)
-        # Today the share still ends with status 0 (and opens the host on the
-        # earlier payload); what must hold is that nothing was torn or left.
-        self.assertEqual(result.returncode, 0, result.stderr)
+        # The suite could not take the payload: the error alert, and halvernsignet
+        # is not sent to read the earlier payload as new; nothing torn or left.
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(self.box.urls(), [])
         self.assertEqual(self.suite_bytes(), before)
         self.assertEqual(sorted(p.name for p in self.box.config.iterdir()),
                          sorted(["." + GROUP + ".plist.lock", GROUP + ".plist", "filler", "mimeapps.list"]))
