@@ -7,11 +7,22 @@ import json
 import os
 import plistlib
 import subprocess
+import sys
 
 from harness import BUILD_DIR, GROUP, SandboxTest
 
 RECEIVE = os.environ.get("RECEIVE_BINARY", str(BUILD_DIR / "halvernsignet-receive"))
 RECEIVE_LIBRARY = os.environ.get("RECEIVE_LIBRARY", str(BUILD_DIR / "libhalvernsignet-receive.so"))
+
+
+def sanitizer_runtime(library):
+    """The sanitizer runtime a sanitized build of `library` links, which must be
+    loaded before anything else in a process that is not sanitized itself."""
+    listing = subprocess.run(["ldd", library], capture_output=True, text=True).stdout
+    for line in listing.splitlines():
+        if "=>" in line and ("libasan" in line or "libtsan" in line or "libubsan" in line):
+            return line.split("=>")[1].split()[0]
+    return None
 MAKE_MOVIE = str(BUILD_DIR / "make_test_movie")
 
 
@@ -188,6 +199,10 @@ class Receive(SandboxTest):
         self.assertEqual(len(got), len(records))
 
     def test_the_c_api_reads_and_takes(self):
+        if sanitizer_runtime(RECEIVE_LIBRARY):
+            # Python is not built with the sanitizer, so it cannot load a sanitized
+            # library; the unsanitized build runs this test.
+            self.skipTest("sanitized build of the C API library: run by the normal build")
         lib = ctypes.CDLL(RECEIVE_LIBRARY)
         lib.halvernsignet_receive_payload.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.POINTER(ctypes.c_void_p)]
         for name in ("path", "thumbnail", "json", "error", "problem", "text"):
