@@ -136,25 +136,38 @@ std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIden
       groupIdentifier.find('\0') != std::string::npos || dataHome_.empty()) {
     return std::nullopt;
   }
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto it = containers_.find(groupIdentifier); it != containers_.end()) {
+      return URL::fileURLWithPath(it->second, true);
+    }
+  }
   const std::string path = JoinPath(JoinPath(dataHome_, "group-containers"), groupIdentifier);
 
-  std::vector<std::string> created;
-  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-    const std::string prefix = path.substr(0, end);
-    if (!prefix.empty() && prefix.back() != '/') {
-      if (::mkdir(prefix.c_str(), 0700) == 0) {
-        // The umask may have taken bits away; the container is owner-only.
-        if (::chmod(prefix.c_str(), 0700) != 0) return std::nullopt;
-        created.push_back(prefix);
-      } else if (errno != EEXIST) {
-        return std::nullopt;
-      }
-    }
-    if (end == std::string::npos) break;
-  }
+  // Usually there already: one look instead of a mkdir per path component.
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  std::vector<std::string> created;
+  if (::stat(path.c_str(), &st) != 0) {
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+      const std::string prefix = path.substr(0, end);
+      if (!prefix.empty() && prefix.back() != '/') {
+        if (::mkdir(prefix.c_str(), 0700) == 0) {
+          // The umask may have taken bits away; the container is owner-only.
+          if (::chmod(prefix.c_str(), 0700) != 0) return std::nullopt;
+          created.push_back(prefix);
+        } else if (errno != EEXIST) {
+          return std::nullopt;
+        }
+      }
+      if (end == std::string::npos) break;
+    }
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  }
+  if (!S_ISDIR(st.st_mode)) return std::nullopt;
   record(created);
+  // Made or found once per run: later attachments take it as it is.
+  std::lock_guard lock(mutex_);
+  containers_.emplace(groupIdentifier, path);
   return URL::fileURLWithPath(path, true);
 }
 

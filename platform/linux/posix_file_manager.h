@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -65,6 +66,8 @@ class PosixFileManager : public NSFileManager {
 
   std::mutex mutex_;
   std::set<std::string> written_;
+  // Containers made or found this run, by group identifier: checked once.
+  std::map<std::string, std::string> containers_;
 };
 
 }  // namespace platform::linux_platform
