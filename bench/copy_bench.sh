@@ -37,7 +37,7 @@ fi
 work=$(mktemp -d "$BASE/copy-bench.XXXXXX")
 cleanup() {
   rm -f "$work/dirty"
-  if [[ ${KEEP_INPUTS:-0} == 1 ]]; then rm -rf "$work/run"; else rm -rf "$work"; fi
+  if [[ ${KEEP_INPUTS:-0} == 1 ]]; then rm -rf "$work"/run.*; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 
@@ -76,23 +76,27 @@ share_args() {
 
 elapsed() { awk -v a="$2" -v b="$1" 'BEGIN { printf "%.6f\n", a - b }'; }
 
-# Wall-clock seconds of one command, with a fresh home for the program. The
-# previous run's copies are removed and that removal flushed before the clock
-# starts, so neither side pays for the other's clean-up. With DIRTY=1, 1 GiB
-# is written to the same file system just before the clock starts and left
-# unsynced, as another program's download would be.
+# Wall-clock seconds of one command, with a fresh home for the program. Each
+# run writes into folders of its own and nothing is removed until the end:
+# ext4 scans the inodes freed in the last minute when it makes new ones, so
+# removing the previous run's 10,000 copies would make the next run pay for
+# it, whichever program that run measures. Everything is flushed before the
+# clock starts. With DIRTY=1, 1 GiB is written to the same file system just
+# before the clock starts and left unsynced, as another program's download
+# would be.
 prepare() {
-  rm -rf "$work/run" "$work/dirty" && mkdir -p "$work/run/home" "$work/run/cp" && sync
+  rm -f "$work/dirty"
+  run=$(mktemp -d "$work/run.XXXXXX") && mkdir -p "$run/home" "$run/cp" && sync
   if [[ ${DIRTY:-0} == 1 ]]; then
     dd if="$work/in/big" of="$work/dirty" bs=1M status=none
   fi
 }
 
 run_share() {
-  local home="$work/run/home"
   local args=()
   mapfile -d '' -t args < <(share_args "$@")
   prepare
+  local home="$run/home"
   local start=$EPOCHREALTIME
   HOME=$home XDG_DATA_HOME=$home/.local/share XDG_CONFIG_HOME=$home/.config \
     "${share_words[@]}" "${args[@]}" >/dev/null 2>"$work/share.err" </dev/null ||
@@ -103,8 +107,8 @@ run_share() {
 run_cp() {
   prepare
   local start=$EPOCHREALTIME
-  cp -- "$@" "$work/run/cp/"
-  sync -f "$work/run/cp"
+  cp -- "$@" "$run/cp/"
+  sync -f "$run/cp"
   elapsed "$start" "$EPOCHREALTIME"
 }
 
@@ -162,8 +166,9 @@ done
 
 # Peak memory of sharing a 2 GiB file.
 cat "$work/in/big" "$work/in/big" >"$work/in/huge"
-home="$work/run/home"
-rm -rf "$work/run" && mkdir -p "$home"
+run=$(mktemp -d "$work/run.XXXXXX")
+home="$run/home"
+mkdir -p "$home"
 mapfile -d '' -t args < <(share_args "$work/in/huge")
 HOME=$home XDG_DATA_HOME=$home/.local/share XDG_CONFIG_HOME=$home/.config \
   /usr/bin/time -f %M -o "$work/rss" "${share_words[@]}" "${args[@]}" >/dev/null 2>&1 </dev/null
