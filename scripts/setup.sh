@@ -16,6 +16,8 @@ packages=(
   # Desktop tests: entries checked and launched through GIO, dialogs in Xvfb
   # read back over the accessibility bus, clicked, and photographed.
   desktop-file-utils python3-gi xvfb xauth dbus at-spi2-core python3-pyatspi xdotool imagemagick
+  # Flushes and renames traced in the order they happen.
+  strace
   # Man pages, the Debian package and its checks.
   scdoc dpkg-dev file man-db lintian bash-completion
 )
