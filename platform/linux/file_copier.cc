@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -111,6 +113,22 @@ Status ReadWriteLoop(int in, int out, const std::string& srcPath, CopyProgress* 
 Status CopyOpenedFileData(int in, const struct stat& st, int out, const std::string& srcPath,
                           CopyProgress* progress, bool allowKernelCopy);
 
+// The process's umask, read once: the program never changes it, and umask(2)
+// cannot read it without setting it, which would race with other threads.
+// All bits when it cannot be read, so that permissions are then always set.
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    char buffer[4096];
+    const ssize_t n = fd.valid() ? ::read(fd.get(), buffer, sizeof buffer - 1) : -1;
+    if (n <= 0) return mode_t{0777};
+    buffer[n] = '\0';
+    const char* line = std::strstr(buffer, "\nUmask:");
+    return line == nullptr ? mode_t{0777} : static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8) & 0777);
+  }();
+  return mask;
+}
+
 class TreeCopier {
  public:
   TreeCopier(CopyProgress* progress, CopiedItems* copied) : progress_(progress), copied_(copied) {}
@@ -129,14 +147,18 @@ class TreeCopier {
 
   Status copyFile(int src, const struct stat& st, const std::string& srcPath, int dstDir,
                   const std::string& dstName, const std::string& dstPath) {
+    // Made with the source's permissions at once (inside the owner-only
+    // container nobody else can reach it meanwhile); set again only when the
+    // umask took some away.
+    const mode_t permissions = st.st_mode & 0777;
     UniqueFd out(::openat(dstDir, dstName.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions));
     if (!out.valid()) return ErrnoStatus("cannot create", dstPath, errno);
     recordCreated(dstPath);
     if (Status copied = CopyOpenedFileData(src, st, out.get(), srcPath, progress_, true); !copied.ok()) {
       return copied;
     }
-    if (::fchmod(out.get(), st.st_mode & 0777) != 0) {
+    if ((permissions & ProcessUmask()) != 0 && ::fchmod(out.get(), permissions) != 0) {
       return ErrnoStatus("cannot set the permissions of", dstPath, errno);
     }
     if (Status closed = CloseChecked(out, dstPath); !closed.ok()) return closed;

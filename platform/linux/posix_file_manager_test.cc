@@ -135,11 +135,17 @@ TEST_F(PosixFileManagerTest, RemoveTakesTreesAndLinksButNeverWhatLinksPointTo) {
 // --- copying ---------------------------------------------------------------
 
 TEST_F(PosixFileManagerTest, CopiesAFileWithItsContentAndPermissions) {
-  WriteFile(root() / "a.txt", "hello, world");
-  ::chmod((root() / "a.txt").c_str(), 0640);
-  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "a.txt"), FileURL(root() / "b.txt")).ok());
-  EXPECT_EQ(ReadFile(root() / "b.txt"), "hello, world");
-  EXPECT_EQ(ModeOf(root() / "b.txt"), 0640u);
+  // Bits the umask (022 here) keeps, bits it would take away, read-only.
+  const mode_t previous = ::umask(022);
+  for (mode_t mode : {0640u, 0666u, 0444u}) {
+    const std::string name = std::to_string(mode);
+    WriteFile(root() / name, "hello, world");
+    ::chmod((root() / name).c_str(), mode);
+    ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / name), FileURL(root() / (name + ".copy"))).ok());
+    EXPECT_EQ(ReadFile(root() / (name + ".copy")), "hello, world");
+    EXPECT_EQ(ModeOf(root() / (name + ".copy")), mode) << name;
+  }
+  ::umask(previous);
 
   WriteFile(root() / "empty", "");
   ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "empty"), FileURL(root() / "empty2")).ok());
