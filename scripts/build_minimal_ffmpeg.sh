@@ -3,10 +3,15 @@
 # -DHALVERNSIGNET_FFMPEG=minimal build, from Debian's own FFmpeg 5.1 source
 # package, and prints the folder it is installed in (include/, lib/).
 #
-# Only what a preview needs is built: the containers, video decoders and
-# parsers below, the PNG encoder, swscale and the file protocol. No audio
-# decoder: a preview is one picture, and every container here gives its
-# length from its header or from packet time stamps, not from decoded audio.
+# Only what a preview needs is built: the containers, decoders and parsers
+# below, the PNG encoder, swscale and the file protocol. Audio is there only
+# for a movie's length: an MPEG-TS file has none in its header, so FFmpeg
+# takes the last packet's time stamp plus that packet's duration, which for
+# sound it works out from the sample rate. The parsers of TS's usual sound
+# (AC-3/E-AC-3, MP2/MP3, AAC in ADTS or LATM) find the sample rate, except
+# AAC's, which only a decoded frame tells: the AAC decoders are the only
+# audio decoders. Debian's build gives E-AC-3's and DTS's last packet no
+# duration either, so neither needs more.
 #
 # The result is kept in a cache folder named after the Debian version and a
 # hash of this script; a later run finds it (a stamp file marks it complete)
@@ -164,8 +169,8 @@ configure=(
   --enable-zlib --enable-libdav1d
   --enable-protocol=file
   --enable-demuxer=mov,matroska,mpegts,avi
-  --enable-decoder=h264,hevc,mpeg4,mpeg2video,vp8,vp9,libdav1d,prores,mjpeg
-  --enable-parser=h264,hevc,mpeg4video,mpegvideo,vp8,vp9,av1,mjpeg
+  --enable-decoder=h264,hevc,mpeg4,mpeg2video,vp8,vp9,libdav1d,prores,mjpeg,aac,aac_latm
+  --enable-parser=h264,hevc,mpeg4video,mpegvideo,vp8,vp9,av1,mjpeg,aac,aac_latm,ac3,mpegaudio
   --enable-encoder=png
   --extra-cflags="$cflags"
 )

@@ -38,6 +38,14 @@ Preview MakePreview(AVFoundation& av, const std::filesystem::path& movie) {
   return preview;
 }
 
+// The first encoder `movie` names that Debian's FFmpeg lacks, or "".
+std::string MissingEncoder(const TestMovie& movie) {
+  for (const std::string& name : {movie.codec, movie.audioCodec}) {
+    if (!name.empty() && avcodec_find_encoder_by_name(name.c_str()) == nullptr) return name;
+  }
+  return {};
+}
+
 struct Case {
   std::string file;  // the container follows the extension
   TestMovie movie;
@@ -74,11 +82,21 @@ TEST_F(MinimalFFmpegBuild, SameThumbnailsAndLengthsAsDebiansFFmpeg) {
       {"av1.mkv", {.width = 160, .height = 120, .seconds = 1, .gop = 10, .codec = "libaom-av1"}},
       {"prores.mov", {.seconds = 1, .codec = "prores_ks"}},
       {"mjpeg.avi", {.seconds = 1, .codec = "mjpeg"}},
+      // Sound that outlasts the pictures sets the length; a transport stream
+      // holds it only as the last audio packet's time stamp and duration.
+      {"aac.ts", {.codec = "libx264", .audioCodec = "aac", .audioSeconds = 2.5}},
+      {"ac3.ts", {.codec = "libx264", .audioCodec = "ac3", .audioSeconds = 2.5}},
+      // E-AC-3: Debian's FFmpeg too ends the length where the last frame starts.
+      {"eac3.ts", {.codec = "libx264", .audioCodec = "eac3", .audioSeconds = 2.5}},
+      {"mp2.ts", {.codec = "mpeg2video", .audioCodec = "mp2", .audioSeconds = 2.5}},
+      {"mp3.ts", {.codec = "libx264", .audioCodec = "libmp3lame", .audioSeconds = 2.5}},
+      {"aac.mp4", {.codec = "libx264", .audioCodec = "aac", .audioSeconds = 2.5}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    if (avcodec_find_encoder_by_name(c.movie.codec.c_str()) == nullptr) {
-      ADD_FAILURE() << "Debian's FFmpeg has no encoder " << c.movie.codec;
+    const std::string missing = MissingEncoder(c.movie);
+    if (!missing.empty()) {
+      ADD_FAILURE() << "Debian's FFmpeg has no encoder " << missing;
       continue;
     }
     const auto path = make(c);
@@ -86,6 +104,9 @@ TEST_F(MinimalFFmpegBuild, SameThumbnailsAndLengthsAsDebiansFFmpeg) {
     const Preview minimal = MakePreview(minimal_, path);
     ASSERT_TRUE(debian.png && debian.duration.isValid()) << "not a movie Debian's FFmpeg reads";
     ASSERT_TRUE(minimal.png) << "no thumbnail from the minimal build";
+    if (c.movie.audioSeconds > c.movie.seconds) {
+      EXPECT_GT(CMTimeGetSeconds(debian.duration), c.movie.seconds + 0.25) << "the sound does not set the length";
+    }
     EXPECT_EQ(CMTimeGetSeconds(minimal.duration), CMTimeGetSeconds(debian.duration));
     EXPECT_TRUE(*minimal.png == *debian.png) << "thumbnails differ";
   }

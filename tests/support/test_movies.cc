@@ -9,9 +9,11 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -110,6 +112,68 @@ Status Drain(AVCodecContext& codec, AVFormatContext& output, AVStream& stream, A
   }
 }
 
+constexpr int kAudioRate = 48000;
+
+// A silent track encoded a frame at a time alongside the pictures; time
+// stamps count samples.
+struct AudioTrack {
+  std::unique_ptr<AVCodecContext, CodecFreer> codec;
+  AVStream* stream = nullptr;
+  std::unique_ptr<AVFrame, FrameFreer> frame;
+  std::int64_t nextPts = 0;
+  std::int64_t endPts = 0;
+
+  bool open() const { return codec != nullptr; }
+  // Whether the next audio frame starts no later than `pts` in `timeBase`.
+  bool startsBy(std::int64_t pts, AVRational timeBase) const {
+    return nextPts < endPts && av_compare_ts(nextPts, codec->time_base, pts, timeBase) <= 0;
+  }
+};
+
+Status OpenAudio(AVFormatContext& output, const TestMovie& movie, AudioTrack& audio) {
+  const AVCodec* encoder = avcodec_find_encoder_by_name(movie.audioCodec.c_str());
+  if (encoder == nullptr) return Status::IOError("no encoder " + movie.audioCodec);
+  audio.codec.reset(avcodec_alloc_context3(encoder));
+  audio.stream = avformat_new_stream(&output, nullptr);
+  audio.frame.reset(av_frame_alloc());
+  if (!audio.codec || audio.stream == nullptr || !audio.frame) return Status::IOError("out of memory");
+  AVCodecContext& codec = *audio.codec;
+  codec.sample_rate = kAudioRate;
+  codec.sample_fmt = encoder->sample_fmts != nullptr ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+  av_channel_layout_default(&codec.ch_layout, 2);
+  codec.bit_rate = 128000;
+  codec.time_base = AVRational{1, kAudioRate};
+  if (output.oformat->flags & AVFMT_GLOBALHEADER) codec.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  int result = avcodec_open2(&codec, encoder, nullptr);
+  if (result < 0) return Failed("open encoder " + movie.audioCodec, result);
+  if ((result = avcodec_parameters_from_context(audio.stream->codecpar, &codec)) < 0) {
+    return Failed("parameters", result);
+  }
+  audio.stream->time_base = codec.time_base;
+
+  AVFrame& frame = *audio.frame;
+  frame.nb_samples = codec.frame_size > 0 ? codec.frame_size : 1024;
+  frame.format = codec.sample_fmt;
+  frame.sample_rate = kAudioRate;
+  if ((result = av_channel_layout_copy(&frame.ch_layout, &codec.ch_layout)) < 0) return Failed("frame", result);
+  if ((result = av_frame_get_buffer(&frame, 0)) < 0) return Failed("frame", result);
+  av_samples_set_silence(frame.extended_data, 0, frame.nb_samples, codec.ch_layout.nb_channels, codec.sample_fmt);
+  audio.nextPts = std::llround(movie.startSeconds * kAudioRate);
+  audio.endPts =
+      audio.nextPts + std::llround((movie.audioSeconds > 0 ? movie.audioSeconds : movie.seconds) * kAudioRate);
+  return Status::OK();
+}
+
+// Encodes the next whole frame of silence; the track may end up to a frame late.
+Status SendAudioFrame(AudioTrack& audio, AVFormatContext& output, AVPacket& packet) {
+  audio.frame->pts = audio.nextPts;
+  audio.nextPts += audio.frame->nb_samples;
+  if (int result = avcodec_send_frame(audio.codec.get(), audio.frame.get()); result < 0) {
+    return Failed("encode audio", result);
+  }
+  return Drain(*audio.codec, output, *audio.stream, packet);
+}
+
 }  // namespace
 
 bool HasH264Encoder() { return avcodec_find_encoder_by_name("libx264") != nullptr; }
@@ -152,6 +216,10 @@ Status WriteTestMovie(const std::filesystem::path& path, const TestMovie& movie)
     av_display_rotation_set(matrix, movie.rotation);
     if (movie.mirrored) av_display_matrix_flip(matrix, 1, 0);
   }
+  AudioTrack audio;
+  if (!movie.audioCodec.empty()) {
+    if (Status opened = OpenAudio(*output, movie, audio); !opened.ok()) return opened;
+  }
 
   if ((result = avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) return Failed("create file", result);
   if ((result = avformat_write_header(output.get(), nullptr)) < 0) return Failed("header", result);
@@ -185,11 +253,21 @@ Status WriteTestMovie(const std::filesystem::path& path, const TestMovie& movie)
                 converted->linesize);
     }
     frame->pts = firstPts + i;
+    while (audio.open() && audio.startsBy(frame->pts, codec->time_base)) {
+      if (Status sent = SendAudioFrame(audio, *output, *packet); !sent.ok()) return sent;
+    }
     if ((result = avcodec_send_frame(codec.get(), frame)) < 0) return Failed("encode", result);
     if (Status drained = Drain(*codec, *output, *stream, *packet); !drained.ok()) return drained;
   }
   if ((result = avcodec_send_frame(codec.get(), nullptr)) < 0) return Failed("encode", result);
   if (Status drained = Drain(*codec, *output, *stream, *packet); !drained.ok()) return drained;
+  if (audio.open()) {
+    while (audio.nextPts < audio.endPts) {
+      if (Status sent = SendAudioFrame(audio, *output, *packet); !sent.ok()) return sent;
+    }
+    if ((result = avcodec_send_frame(audio.codec.get(), nullptr)) < 0) return Failed("encode audio", result);
+    if (Status drained = Drain(*audio.codec, *output, *audio.stream, *packet); !drained.ok()) return drained;
+  }
   if ((result = av_write_trailer(output.get())) < 0) return Failed("trailer", result);
   return Status::OK();
 }
