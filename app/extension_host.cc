@@ -91,7 +91,7 @@ int RunShare(const ShareRequest& request) {
   const std::shared_ptr<lp::RunJournal> journal = StartRunAndSweep(log);
   std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(
       lp::DefaultDataHome(),
-      lp::PosixFileManager::Options{feedback.progress(request), lp::SyncMethod::kFileSystem, journal});
+      lp::PosixFileManager::Options{feedback.progress(request), lp::SyncMethod::kChooseByUnwrittenData, journal});
   auto plistSuites = std::make_shared<lp::PlistUserDefaultsSuites>(lp::DefaultConfigHome(), journal);
   std::shared_ptr<platform::NSUserDefaultsSuites> suites = plistSuites;
   if (log) {

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Compares sharing files with copying them by hand (cp, then sync of the
-# copies), in alternating runs on one file system:
-#   (a) one 1 GiB file        (b) 500 files of 200 KiB
-# and reports the peak memory of sharing a 2 GiB file.
+# Compares sharing files with copying them by hand: `cp` into one folder, then
+# one `sync -f` of that file system (one flush for the lot, the strategy a
+# careful person would use), in alternating runs on one file system:
+#   (a) one 1 GiB file   (b) 500 files of 200 KiB   (c) 10,000 files of 4 KiB
+#   (d) 1,000 files of 4 KiB, on a quiet file system and right after another
+#       program wrote 1 GiB there without syncing it
+# and reports medians, the median of the per-run ratios, and the peak memory
+# of sharing a 2 GiB file.
 #
 # Environment:
 #   SHARE_COMMAND  program under test plus the option put before each file
@@ -11,12 +15,14 @@
 #   BENCH_DIR      where the test files go (default /var/tmp); it should be
 #                  on the same file system as the copies
 #   N              runs per case (default 5)
+#   CASES          which of big many tiny dirty to run (default all four)
 #   KEEP_INPUTS=1  keep the generated input files for a later run
 set -euo pipefail
 
 SHARE_COMMAND=${SHARE_COMMAND:-build/halvernsignet-share --file}
 N=${N:-5}
 BASE=${BENCH_DIR:-/var/tmp}
+CASES=${CASES:-big many tiny dirty}
 read -r -a share_words <<<"$SHARE_COMMAND"
 file_flag=""
 if [[ ${#share_words[@]} -gt 1 && ${share_words[-1]} == -* ]]; then
@@ -30,7 +36,8 @@ fi
 
 work=$(mktemp -d "$BASE/copy-bench.XXXXXX")
 cleanup() {
-  if [[ ${KEEP_INPUTS:-0} == 1 ]]; then rm -rf "$work/run"; else rm -rf "$work"; fi
+  rm -f "$work/dirty"
+  if [[ ${KEEP_INPUTS:-0} == 1 ]]; then rm -rf "$work"/run.*; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 
@@ -38,7 +45,7 @@ trap cleanup EXIT
 # with a counter stamped into every 4 KiB (no two blocks alike, nothing a
 # file system could deduplicate or compress away easily).
 echo "copy_bench: making inputs in $work" >&2
-mkdir -p "$work/in/many"
+mkdir -p "$work/in/many" "$work/in/tiny"
 head -c 1M /dev/urandom >"$work/seed"
 python3 - "$work/seed" "$work/in/big" 1024 <<'PY'
 import sys
@@ -50,9 +57,13 @@ with open(sys.argv[2], 'wb') as out:
             chunk[block:block + 8] = (mib * 256 + block // 4096).to_bytes(8, 'little')
         out.write(chunk)
 PY
-head -c $((500 * 200 * 1024)) /dev/urandom >"$work/many.bin"
+head -c $((500 * 200 * 1024)) "$work/in/big" >"$work/many.bin"
 (cd "$work/in/many" && split -a 3 -d -b 200K "$work/many.bin" f && rm "$work/many.bin")
+head -c $((10000 * 4096)) "$work/in/big" >"$work/tiny.bin"
+(cd "$work/in/tiny" && split -a 5 -d -b 4K "$work/tiny.bin" t && rm "$work/tiny.bin")
 mapfile -t many < <(find "$work/in/many" -type f | sort)
+mapfile -t tiny < <(find "$work/in/tiny" -type f | sort)
+thousand=("${tiny[@]:0:1000}")
 sync
 
 share_args() {
@@ -63,60 +74,101 @@ share_args() {
   done
 }
 
-# Wall-clock seconds of one command, with a fresh home for the program. The
-# previous run's copies are removed and that removal flushed before the clock
-# starts, so neither side pays for the other's clean-up.
+elapsed() { awk -v a="$2" -v b="$1" 'BEGIN { printf "%.6f\n", a - b }'; }
+
+# Wall-clock seconds of one command, with a fresh home for the program. Each
+# run writes into folders of its own and nothing is removed until the end:
+# ext4 scans the inodes freed in the last minute when it makes new ones, so
+# removing the previous run's 10,000 copies would make the next run pay for
+# it, whichever program that run measures. Everything is flushed before the
+# clock starts. With DIRTY=1, 1 GiB is written to the same file system just
+# before the clock starts and left unsynced, as another program's download
+# would be.
+prepare() {
+  rm -f "$work/dirty"
+  run=$(mktemp -d "$work/run.XXXXXX") && mkdir -p "$run/home" "$run/cp" && sync
+  if [[ ${DIRTY:-0} == 1 ]]; then
+    dd if="$work/in/big" of="$work/dirty" bs=1M status=none
+  fi
+}
+
 run_share() {
-  local home="$work/run/home"
-  rm -rf "$work/run" && mkdir -p "$home" && sync
   local args=()
   mapfile -d '' -t args < <(share_args "$@")
+  prepare
+  local home="$run/home"
   local start=$EPOCHREALTIME
   HOME=$home XDG_DATA_HOME=$home/.local/share XDG_CONFIG_HOME=$home/.config \
     "${share_words[@]}" "${args[@]}" >/dev/null 2>"$work/share.err" </dev/null ||
-    { echo "copy_bench: share failed:" >&2; cat "$work/share.err" >&2; exit 1; }
-  local end=$EPOCHREALTIME
-  awk -v a="$end" -v b="$start" 'BEGIN { printf "%.6f\n", a - b }'
+    { echo "copy_bench: share failed:" >&2; head "$work/share.err" >&2; exit 1; }
+  elapsed "$start" "$EPOCHREALTIME"
 }
 
 run_cp() {
-  rm -rf "$work/run" && mkdir -p "$work/run/cp" && sync
+  prepare
   local start=$EPOCHREALTIME
-  cp -- "$@" "$work/run/cp/"
-  (cd "$work/run/cp" && find . -type f -print0 | xargs -0 sync --)
-  local end=$EPOCHREALTIME
-  awk -v a="$end" -v b="$start" 'BEGIN { printf "%.6f\n", a - b }'
+  cp -- "$@" "$run/cp/"
+  sync -f "$run/cp"
+  elapsed "$start" "$EPOCHREALTIME"
 }
 
 median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 
 declare -A times
+add() { times[$1]+="$2 "; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a / b }'; }
+
 for ((i = 1; i <= N; i++)); do
-  for case in big many; do
-    if [[ $case == big ]]; then files=("$work/in/big"); else files=("${many[@]}"); fi
+  for case in $CASES; do
+    case $case in
+      big) files=("$work/in/big") ;;
+      many) files=("${many[@]}") ;;
+      tiny) files=("${tiny[@]}") ;;
+      dirty) files=("${thousand[@]}") ;;
+      *) echo "copy_bench: unknown case $case" >&2; exit 2 ;;
+    esac
+    if [[ $case == dirty ]]; then
+      q=$(run_share "${files[@]}")
+      d=$(DIRTY=1 run_share "${files[@]}")
+      cq=$(run_cp "${files[@]}")
+      cd_=$(DIRTY=1 run_cp "${files[@]}")
+      add dirty.quiet "$q"; add dirty.dirty "$d"; add dirty.ratio "$(ratio "$d" "$q")"
+      add dirty.cpquiet "$cq"; add dirty.cpdirty "$cd_"
+      printf 'run %d %-5s share quiet %.3f s  after 1 GiB unsynced %.3f s   cp+sync -f %.3f s / %.3f s\n' \
+        "$i" "$case" "$q" "$d" "$cq" "$cd_" >&2
+      rm -f "$work/dirty"
+      continue
+    fi
     s=$(run_share "${files[@]}")
     c=$(run_cp "${files[@]}")
-    times[$case.share]+="$s "
-    times[$case.cp]+="$c "
-    times[$case.ratio]+="$(awk -v a="$s" -v b="$c" 'BEGIN { printf "%.6f", a / b }') "
-    printf 'run %d %-4s share %.3f s  cp+sync %.3f s\n' "$i" "$case" "$s" "$c" >&2
+    add "$case.share" "$s"; add "$case.cp" "$c"; add "$case.ratio" "$(ratio "$s" "$c")"
+    printf 'run %d %-5s share %.3f s  cp+sync -f %.3f s\n' "$i" "$case" "$s" "$c" >&2
   done
 done
 
-echo "command under test: $SHARE_COMMAND; runs: $N; on $(findmnt -no FSTYPE -T "$work")"
-for case in big many; do
-  label=$([[ $case == big ]] && echo "1 GiB file" || echo "500 x 200 KiB")
-  sm=$(tr ' ' '\n' <<<"${times[$case.share]}" | grep . | median)
-  cm=$(tr ' ' '\n' <<<"${times[$case.cp]}" | grep . | median)
-  rm_=$(tr ' ' '\n' <<<"${times[$case.ratio]}" | grep . | median)
-  printf '%-14s share median %.3f s   cp+sync median %.3f s   median ratio share/cp %.2f\n' \
-    "$label" "$sm" "$cm" "$rm_"
+med() { tr ' ' '\n' <<<"${times[$1]}" | grep . | median; }
+echo "command under test: $SHARE_COMMAND; runs: $N; on $(findmnt -no FSTYPE -T "$work");" \
+  "load $(cut -d' ' -f1-3 /proc/loadavg)"
+for case in $CASES; do
+  case $case in
+    big) label="1 GiB file" ;;
+    many) label="500 x 200 KiB" ;;
+    tiny) label="10,000 x 4 KiB" ;;
+    dirty)
+      printf '%-16s share quiet %.3f s   after 1 GiB unsynced %.3f s   median ratio %.2f' \
+        "1,000 x 4 KiB" "$(med dirty.quiet)" "$(med dirty.dirty)" "$(med dirty.ratio)"
+      printf '   (cp+sync -f: %.3f s / %.3f s)\n' "$(med dirty.cpquiet)" "$(med dirty.cpdirty)"
+      continue ;;
+  esac
+  printf '%-16s share median %.3f s   cp+sync -f median %.3f s   median ratio share/cp %.2f\n' \
+    "$label" "$(med "$case.share")" "$(med "$case.cp")" "$(med "$case.ratio")"
 done
 
 # Peak memory of sharing a 2 GiB file.
 cat "$work/in/big" "$work/in/big" >"$work/in/huge"
-home="$work/run/home"
-rm -rf "$work/run" && mkdir -p "$home"
+run=$(mktemp -d "$work/run.XXXXXX")
+home="$run/home"
+mkdir -p "$home"
 mapfile -d '' -t args < <(share_args "$work/in/huge")
 HOME=$home XDG_DATA_HOME=$home/.local/share XDG_CONFIG_HOME=$home/.config \
   /usr/bin/time -f %M -o "$work/rss" "${share_words[@]}" "${args[@]}" >/dev/null 2>&1 </dev/null

@@ -1,84 +1,105 @@
 #!/bin/bash
 # Times one video preview (duration + frame near 600 s, 360x360, PNG) made by
-# build/bench_video_preview against ffmpegthumbnailer and the ffmpeg command,
-# in alternating runs, and reports medians, the speed ratio and peak memory.
+# bench_video_preview of each build (Debian's FFmpeg, the minimal FFmpeg)
+# against ffmpegthumbnailer, in alternating runs, on three movies:
+#   (a) 11 minutes of 1080p H.264 with audio, (b) a 4K HEVC clip,
+#   (c) a short 720p H.264 clip with audio;
+# and reports median CPU time (user + system), median wall time and peak RSS.
 #   bench/video_preview_bench.sh [RUNS]      (default 10)
-# Env: BUILD_DIR (default build), MOVIE_DIR (default $BUILD_DIR/bench-movies;
+# Env: BUILD_DIRS (default "build build-minimal": each one that has
+# bench_video_preview is measured), MOVIE_DIR (default build/bench-movies;
 # generated movies are kept there and reused).
 set -euo pipefail
 
 runs=${1:-10}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-movies=${MOVIE_DIR:-$build/bench-movies}
-ours=$build/bench_video_preview
-for tool in "$ours" "$build/make_test_movie" ffmpeg ffmpegthumbnailer /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+movies=${MOVIE_DIR:-$root/build/bench-movies}
+builds=()
+for dir in ${BUILD_DIRS:-build build-minimal}; do
+  [[ $dir == /* ]] || dir=$root/$dir
+  [[ -x $dir/bench_video_preview ]] && builds+=("$dir")
+done
+((${#builds[@]})) || { echo "no build with bench_video_preview (build it first)" >&2; exit 1; }
+for tool in ffmpeg ffmpegthumbnailer /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool (apt-get install ffmpeg ffmpegthumbnailer time)" >&2; exit 1; }
 done
 mkdir -p "$movies"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# (a) 11 minutes of 1080p H.264 with audio; key frames every 250 frames at
-# 24 fps (10.42 s), so none falls on 600 s.
-long=$movies/long_1080p_11min.mp4
-if [[ ! -s $long ]]; then
-  echo "making $long ..." >&2
-  ffmpeg -y -loglevel error \
-    -f lavfi -i testsrc2=size=1920x1080:rate=24:duration=660 \
-    -f lavfi -i sine=frequency=440:sample_rate=48000:duration=660 \
-    -c:v libx264 -preset ultrafast -b:v 1500k -maxrate 1500k -bufsize 3000k \
-    -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p \
-    -c:a aac -b:a 64k -shortest "$long.partial.mp4"
-  mv "$long.partial.mp4" "$long"
-fi
-# (b) a few seconds of 1080p shot in portrait: 90 degrees in the display matrix.
-rotated=$movies/rotated_1080p_4s.mp4
-if [[ ! -s $rotated ]]; then
-  "$build/make_test_movie" "$rotated" --width 1920 --height 1080 --seconds 4 --fps 30 --gop 30 --rotate 90
-fi
+# make NAME FFMPEG-ARGS...: a generated movie, made once and kept.
+make_movie() {
+  local out=$movies/$1; shift
+  if [[ ! -s $out ]]; then
+    echo "making $out ..." >&2
+    ffmpeg -y -loglevel error "$@" "$out.partial.${out##*.}"
+    mv "$out.partial.${out##*.}" "$out"
+  fi
+  echo "$out"
+}
 
-now_ns() { date +%s%N; }
+# (a) key frames every 250 frames at 24 fps (10.42 s), so none falls on 600 s.
+long=$(make_movie long_1080p_11min.mp4 \
+  -f lavfi -i testsrc2=size=1920x1080:rate=24:duration=660 \
+  -f lavfi -i sine=frequency=440:sample_rate=48000:duration=660 \
+  -c:v libx264 -preset ultrafast -b:v 1500k -maxrate 1500k -bufsize 3000k \
+  -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p -c:a aac -b:a 64k -shortest)
+# (b) 4K HEVC, 8 s, as a phone records it (key frame every second).
+hevc=$(make_movie hevc_2160p_8s.mp4 \
+  -f lavfi -i testsrc2=size=3840x2160:rate=30:duration=8 \
+  -c:v libx265 -preset ultrafast -x265-params keyint=30:min-keyint=30:scenecut=0:log-level=error \
+  -pix_fmt yuv420p -tag:v hvc1)
+# (c) 720p H.264, 12 s, with audio.
+short=$(make_movie short_720p_12s.mp4 \
+  -f lavfi -i testsrc2=size=1280x720:rate=30:duration=12 \
+  -f lavfi -i sine=frequency=440:sample_rate=48000:duration=12 \
+  -c:v libx264 -preset veryfast -g 60 -pix_fmt yuv420p -c:a aac -b:a 96k -shortest)
 
-# run NAME OUT COMMAND...: one timed run; appends "ms rss_kib" to $work/NAME.
+# run NAME COMMAND...: one run; appends "cpu_ms wall_ms rss_kib" to $work/NAME.
 run() {
-  local name=$1 out=$2; shift 2
-  rm -f "$out"
-  local start end
-  start=$(now_ns)
-  /usr/bin/time -f %M -o "$work/rss" "$@" >"$work/stdout" 2>"$work/stderr" || {
+  local name=$1; shift
+  /usr/bin/time -f '%U %S %e %M' -o "$work/time" "$@" >"$work/stdout" 2>"$work/stderr" || {
     echo "$name failed:" >&2; cat "$work/stderr" >&2; exit 1; }
-  end=$(now_ns)
-  echo "$(( (end - start) / 1000 )) $(tail -n1 "$work/rss")" >>"$work/$name"
+  awk '{printf "%.1f %.1f %d\n", ($1 + $2) * 1000, $3 * 1000, $4}' "$work/time" >>"$work/$name"
 }
 
-median() {  # column 1 of a file, in ms with one decimal
-  sort -n "$1" | awk '{v[NR]=$1} END {m = (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2; printf "%.1f", m / 1000}'
+# median FILE COLUMN
+median() {
+  awk -v c="$2" '{print $c}' "$1" | sort -g |
+    awk '{v[NR]=$1} END {m = (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2; printf "%.1f", m}'
 }
-peak() { awk 'BEGIN {m=0} $2 > m {m=$2} END {printf "%.1f", m / 1024}' "$1"; }
+peak() { awk 'BEGIN {m=0} $3 > m {m=$3} END {printf "%.1f", m / 1024}' "$1"; }
 
-for movie in "$long" "$rotated"; do
-  rm -f "$work"/ours "$work"/thumbnailer "$work"/ffmpeg "$work"/step
+label() {  # a build folder's FFmpeg
+  local kind
+  kind=$(sed -n 's/^HALVERNSIGNET_FFMPEG:[A-Z]*=//p' "$1/CMakeCache.txt" 2>/dev/null)
+  echo "ours, ${kind:-system} FFmpeg"
+}
+
+echo "host: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); $runs alternating runs; CPU = user + system"
+for movie in "$long" "$hevc" "$short"; do
+  rm -f "$work"/ours-* "$work"/thumbnailer
   for ((i = 0; i < runs; i++)); do
-    run ours "$work/ours.jpg" "$ours" "$movie"
-    frames=$(sed -n 's/^frames decoded: //p' "$work/stderr")
-    sed -n 's/^preview step: \([0-9.]*\) ms/\1/p' "$work/stderr" | awk '{print $1 * 1000}' >>"$work/step"
-    record=$(cat "$work/stdout")
-    run thumbnailer "$work/t.png" ffmpegthumbnailer -i "$movie" -o "$work/t.png" -t 00:10:00 -s 360 -c png
-    run ffmpeg "$work/f.png" ffmpeg -y -loglevel error -ss 600 -i "$movie" -frames:v 1 \
-      -vf scale=360:360:force_original_aspect_ratio=decrease "$work/f.png"
+    for b in "${!builds[@]}"; do
+      run "ours-$b" "${builds[$b]}/bench_video_preview" "$movie"
+      [[ $i -eq 0 ]] && cp "$work/stdout" "$work/record-$b"
+    done
+    run thumbnailer ffmpegthumbnailer -i "$movie" -o "$work/t.png" -t 00:10:00 -s 360 -c png
   done
-  ours_ms=$(median "$work/ours"); thumb_ms=$(median "$work/thumbnailer"); ff_ms=$(median "$work/ffmpeg")
-  echo "== $(basename "$movie") ($runs alternating runs)"
-  echo "record: $record"
-  echo "frames decoded per thumbnail: $frames"
-  printf '%-28s median %8s ms   peak RSS %6s MiB\n' \
-    "bench_video_preview" "$ours_ms" "$(peak "$work/ours")" \
-    "ffmpegthumbnailer" "$thumb_ms" "$(peak "$work/thumbnailer")" \
-    "ffmpeg -ss 600" "$ff_ms" "$(peak "$work/ffmpeg")"
-  echo "  of which in-process preview step (open, frame, PNG, write): $(median "$work/step") ms;" \
-    "the rest is process start-up, mostly loading FFmpeg's libraries"
-  awk -v o="$ours_ms" -v t="$thumb_ms" -v f="$ff_ms" 'BEGIN {
-    best = (t < f) ? t : f; name = (t < f) ? "ffmpegthumbnailer" : "ffmpeg"
-    printf "faster other tool: %s; it takes %.2fx our time\n", name, best / o }'
+  thumb_cpu=$(median "$work/thumbnailer" 1)
+  echo "== $(basename "$movie")"
+  printf '%-32s %10s %10s %10s %12s\n' "" "CPU ms" "wall ms" "peak MiB" "CPU / thumb."
+  for b in "${!builds[@]}"; do
+    cpu=$(median "$work/ours-$b" 1)
+    printf '%-32s %10s %10s %10s %12s\n' "$(label "${builds[$b]}")" "$cpu" "$(median "$work/ours-$b" 2)" \
+      "$(peak "$work/ours-$b")" "$(awk -v a="$cpu" -v b="$thumb_cpu" 'BEGIN {printf "%.2fx", a / b}')"
+  done
+  printf '%-32s %10s %10s %10s\n' "ffmpegthumbnailer" "$thumb_cpu" "$(median "$work/thumbnailer" 2)" \
+    "$(peak "$work/thumbnailer")"
+  if ((${#builds[@]} > 1)) && ! cmp -s "$work/record-0" "$work/record-1"; then
+    # Records name a fresh container each run, so only the duration is compared.
+    d0=$(grep -o '"duration":[0-9.]*' "$work/record-0" || true)
+    d1=$(grep -o '"duration":[0-9.]*' "$work/record-1" || true)
+    [[ $d0 == "$d1" ]] && echo "durations equal ($d0)" || echo "DURATIONS DIFFER: $d0 vs $d1"
+  fi
 done

@@ -2,6 +2,9 @@
 # Installs what the build needs (Debian 12 packages, when missing), then
 # configures and builds into build/. Safe to run again: it does only what is
 # left to do.
+# Environment: HALVERNSIGNET_FFMPEG=minimal builds the movie module on a
+# minimal static FFmpeg (scripts/build_minimal_ffmpeg.sh) and installs what
+# that needs; BUILD_DIR (default build); BUILD_TYPE; CMAKE_ARGS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,9 +16,16 @@ packages=(
   # Desktop tests: entries checked and launched through GIO, dialogs in Xvfb
   # read back over the accessibility bus, clicked, and photographed.
   desktop-file-utils python3-gi xvfb xauth dbus at-spi2-core python3-pyatspi xdotool imagemagick
+  # Flushes and renames traced in the order they happen.
+  strace
   # Man pages, the Debian package and its checks.
   scdoc dpkg-dev file man-db lintian bash-completion
 )
+ffmpeg_kind=${HALVERNSIGNET_FFMPEG:-system}
+if [[ $ffmpeg_kind == minimal ]]; then
+  # Fetching, checking and building Debian's FFmpeg source package.
+  packages+=(nasm libdav1d-dev dpkg-dev zlib1g-dev gpgv gnupg debian-keyring xz-utils)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -29,5 +39,7 @@ if ((${#missing[@]})); then
 fi
 
 build_type="${BUILD_TYPE:-RelWithDebInfo}"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="$build_type" ${CMAKE_ARGS:-} >/dev/null
-cmake --build build >&2
+build_dir="${BUILD_DIR:-build}"
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
+  -DHALVERNSIGNET_FFMPEG="$ffmpeg_kind" ${CMAKE_ARGS:-} >/dev/null
+cmake --build "$build_dir" >&2

@@ -25,6 +25,9 @@ int main(int argc, char** argv) {
   app.add_flag("--mirror", movie.mirrored, "display matrix also flips horizontally");
   app.add_option("--start", movie.startSeconds, "time stamp of the first frame in seconds");
   app.add_option("--codec", movie.codec, "encoder name (default libx264, else mpeg4)");
+  app.add_option("--audio", movie.audioCodec, "audio encoder of a silent track (aac, ac3, mp2, ...; default none)");
+  app.add_option("--audio-seconds", movie.audioSeconds, "audio length in seconds (default: the movie's)")
+      ->check(CLI::Range(0.01, 86400.0));
   CLI11_PARSE(app, argc, argv);
 
   av_log_set_level(AV_LOG_ERROR);

@@ -1,7 +1,10 @@
 #include "platform/linux/file_copier.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -66,25 +69,69 @@ bool KernelCopyUnsupported(int err) {
          err == EPERM || err == ETXTBSY;
 }
 
+// Below this, starting write-back costs more than it saves: each call sends
+// its own small request to the disk (measured on 4 KiB files: 125 us each,
+// against a few for the same data in one batched flush).
+constexpr std::uint64_t kWriteBackMinimum = std::uint64_t{1} << 20;
+
+// Asks the kernel to start writing `length` bytes at `offset` of `out` to
+// disk, without waiting, when they are many: the disk then works while the
+// copy goes on, and the flush that follows waits for little. Only a hint;
+// that flush is what guarantees durability.
+void StartWriteBack(int out, std::uint64_t offset, std::uint64_t length) {
+  if (length < kWriteBackMinimum) return;
+  (void)::sync_file_range(out, static_cast<off64_t>(offset), static_cast<off64_t>(length),
+                          SYNC_FILE_RANGE_WRITE);
+}
+
 Status ReadWriteLoop(int in, int out, const std::string& srcPath, CopyProgress* progress) {
   const std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+  std::uint64_t copied = 0;
+  std::uint64_t writeBackFrom = 0;
   for (;;) {
     const ssize_t got = ::read(in, buffer.get(), kBufferSize);
     if (got < 0) {
       if (errno == EINTR) continue;
       return ErrnoStatus("cannot read", srcPath, errno);
     }
-    if (got == 0) return Status::OK();
+    if (got == 0) {
+      StartWriteBack(out, writeBackFrom, copied - writeBackFrom);
+      return Status::OK();
+    }
     const std::string_view chunk(buffer.get(), static_cast<std::size_t>(got));
     if (Status written = WriteAll(out, chunk, "cannot write the copy of", srcPath); !written.ok()) return written;
+    copied += static_cast<std::uint64_t>(got);
+    if (copied - writeBackFrom >= kKernelCopyChunk) {
+      StartWriteBack(out, writeBackFrom, copied - writeBackFrom);
+      writeBackFrom = copied;
+    }
     if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(got));
   }
 }
 
+// CopyFileData for a source whose fstat is already known.
+Status CopyOpenedFileData(int in, const struct stat& st, int out, const std::string& srcPath,
+                          CopyProgress* progress, bool allowKernelCopy);
+
+// The process's umask, read once: the program never changes it, and umask(2)
+// cannot read it without setting it, which would race with other threads.
+// All bits when it cannot be read, so that permissions are then always set.
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    char buffer[4096];
+    const ssize_t n = fd.valid() ? ::read(fd.get(), buffer, sizeof buffer - 1) : -1;
+    if (n <= 0) return mode_t{0777};
+    buffer[n] = '\0';
+    const char* line = std::strstr(buffer, "\nUmask:");
+    return line == nullptr ? mode_t{0777} : static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8) & 0777);
+  }();
+  return mask;
+}
+
 class TreeCopier {
  public:
-  TreeCopier(CopyProgress* progress, std::vector<std::string>* created)
-      : progress_(progress), created_(created) {}
+  TreeCopier(CopyProgress* progress, CopiedItems* copied) : progress_(progress), copied_(copied) {}
 
   // `src` is open; `st` describes it (a regular file or a directory).
   Status copyOpened(UniqueFd src, const struct stat& st, const std::string& srcPath, int dstDir,
@@ -95,20 +142,27 @@ class TreeCopier {
 
  private:
   void recordCreated(const std::string& path) {
-    if (created_ != nullptr) created_->push_back(path);
+    copied_->paths.push_back(path);
   }
 
   Status copyFile(int src, const struct stat& st, const std::string& srcPath, int dstDir,
                   const std::string& dstName, const std::string& dstPath) {
+    // Made with the source's permissions at once (inside the owner-only
+    // container nobody else can reach it meanwhile); set again only when the
+    // umask took some away.
+    const mode_t permissions = st.st_mode & 0777;
     UniqueFd out(::openat(dstDir, dstName.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions));
     if (!out.valid()) return ErrnoStatus("cannot create", dstPath, errno);
     recordCreated(dstPath);
-    if (Status copied = CopyFileData(src, out.get(), srcPath, progress_); !copied.ok()) return copied;
-    if (::fchmod(out.get(), st.st_mode & 0777) != 0) {
+    if (Status copied = CopyOpenedFileData(src, st, out.get(), srcPath, progress_, true); !copied.ok()) {
+      return copied;
+    }
+    if ((permissions & ProcessUmask()) != 0 && ::fchmod(out.get(), permissions) != 0) {
       return ErrnoStatus("cannot set the permissions of", dstPath, errno);
     }
     if (Status closed = CloseChecked(out, dstPath); !closed.ok()) return closed;
+    copied_->bytes += static_cast<std::uint64_t>(st.st_size);
     if (progress_ != nullptr) progress_->fileCopied();
     return Status::OK();
   }
@@ -181,7 +235,7 @@ class TreeCopier {
   }
 
   CopyProgress* progress_;
-  std::vector<std::string>* created_;
+  CopiedItems* copied_;
 };
 
 // Whether the directory open as `dirFd`, or any directory above it, is the
@@ -224,17 +278,33 @@ class ProgressScope {
 
 Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* progress,
                     bool allowKernelCopy) {
+  struct stat st {};
+  if (::fstat(in, &st) != 0) return ErrnoStatus("cannot read", srcPath, errno);
+  return CopyOpenedFileData(in, st, out, srcPath, progress, allowKernelCopy);
+}
+
+namespace {
+
+Status CopyOpenedFileData(int in, const struct stat& st, int out, const std::string& srcPath,
+                          CopyProgress* progress, bool allowKernelCopy) {
   if (allowKernelCopy) {
-    struct stat st {};
-    if (::fstat(in, &st) != 0) return ErrnoStatus("cannot read", srcPath, errno);
-    if (::ioctl(out, FICLONE, in) == 0) {
-      if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(st.st_size));
-      return Status::OK();
+    // A file system that cannot share blocks says so once; the files after
+    // that go straight to the in-kernel copy (ext4: one call less per file).
+    static std::atomic<dev_t> cannotClone{0};
+    if (cannotClone.load(std::memory_order_relaxed) != st.st_dev || st.st_dev == 0) {
+      if (::ioctl(out, FICLONE, in) == 0) {
+        if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(st.st_size));
+        return Status::OK();
+      }
+      // EOPNOTSUPP comes only when both files are on this one file system
+      // (another pair gets EXDEV first) and it has no block sharing.
+      if (errno == EOPNOTSUPP) cannotClone.store(st.st_dev, std::memory_order_relaxed);
     }
     std::uint64_t copied = 0;
     for (;;) {
       const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
       if (moved > 0) {
+        StartWriteBack(out, copied, static_cast<std::uint64_t>(moved));
         copied += static_cast<std::uint64_t>(moved);
         if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(moved));
         continue;
@@ -254,26 +324,25 @@ Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* p
   return ReadWriteLoop(in, out, srcPath, progress);
 }
 
-Status CopyItem(const std::string& srcPath, const std::string& dstPath, CopyProgress* progress,
-                std::vector<std::string>* created) {
+}  // namespace
+
+Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
+                CopiedItems* copied, const std::function<void()>& beforeCreating) {
   struct stat st {};
   if (::stat(srcPath.c_str(), &st) != 0) {
     return ErrnoStatus("cannot read", srcPath, errno);
   }
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
 
-  StatusOr<ParentAndName> parent = OpenParent(dstPath);
-  if (!parent.ok()) return parent.status();
-  const ParentAndName& dst = *parent;
   struct stat existing {};
-  if (::fstatat(dst.parent.get(), dst.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (::fstatat(dst.dir, dst.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     if (SameFile(existing, st)) {
       return Status::InvalidArgument("cannot copy " + srcPath + " onto itself");
     }
-    return ErrnoStatus("cannot create", dstPath, EEXIST);
+    return ErrnoStatus("cannot create", dst.path, EEXIST);
   }
-  if (S_ISDIR(st.st_mode) && LiesWithin(dst.parent.get(), st)) {
-    return Status::InvalidArgument("cannot copy folder " + srcPath + " into itself (" + dstPath + ")");
+  if (S_ISDIR(st.st_mode) && LiesWithin(dst.dir, st)) {
+    return Status::InvalidArgument("cannot copy folder " + srcPath + " into itself (" + dst.path + ")");
   }
 
   UniqueFd src;
@@ -282,17 +351,20 @@ Status CopyItem(const std::string& srcPath, const std::string& dstPath, CopyProg
     return opening;
   }
 
+  if (beforeCreating) beforeCreating();
   ProgressScope scope(progress);
-  std::vector<std::string> made;
+  CopiedItems made;
   TreeCopier copier(progress, &made);
-  Status copied = copier.copyOpened(std::move(src), opened, srcPath, dst.parent.get(), dst.name,
-                                    dstPath, 0);
-  if (!copied.ok()) {
+  Status status = copier.copyOpened(std::move(src), opened, srcPath, dst.dir, dst.name, dst.path, 0);
+  if (!status.ok()) {
     // Only remove what this copy made: an O_EXCL file or a fresh mkdir.
-    if (!made.empty()) (void)RemoveTreeAt(dst.parent.get(), dst.name, dstPath);
-    return copied;
+    if (!made.paths.empty()) (void)RemoveTreeAt(dst.dir, dst.name, dst.path);
+    return status;
   }
-  if (created != nullptr) created->insert(created->end(), made.begin(), made.end());
+  if (copied != nullptr) {
+    copied->paths.insert(copied->paths.end(), made.paths.begin(), made.paths.end());
+    copied->bytes += made.bytes;
+  }
   return Status::OK();
 }
 

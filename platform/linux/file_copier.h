@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,20 +11,38 @@ namespace platform::linux_platform {
 
 class CopyProgress;
 
-// Copies the file or directory tree at `srcPath` to `dstPath`, which must not
-// exist. A link at `srcPath` is followed; links inside a tree are copied as
-// links. Permission bits are copied, owners and times are not. Named pipes,
-// sockets and devices are refused, never opened for reading. Whatever part of
-// `dstPath` was created is removed again when the copy fails. Nothing is
-// flushed to disk here: every path created is appended to `created` (when
-// given) so the caller can make them durable in one batch.
-Status CopyItem(const std::string& srcPath, const std::string& dstPath, CopyProgress* progress,
-                std::vector<std::string>* created);
+// Where a copy goes: `name` in the open directory `dir`; `path` names the
+// same place, for messages and for the list of what was created.
+struct CopyTarget {
+  int dir;
+  const std::string& name;
+  const std::string& path;
+};
+
+// What a copy made: every path created, and the bytes of file data copied.
+struct CopiedItems {
+  std::vector<std::string> paths;
+  std::uint64_t bytes = 0;
+};
+
+// Copies the file or directory tree at `srcPath` to `dst`, which must not
+// exist; `beforeCreating` (when set) runs once that is known, just before
+// anything is created. A link at `srcPath` is followed; links inside a tree
+// are copied as links. Permission bits are copied, owners and times are not.
+// Named pipes, sockets and devices are refused, never opened for reading.
+// Whatever part of `dst` was created is removed again when the copy fails.
+// Nothing is flushed to disk here (write-back of large files starts as they
+// are copied); what was made is added to `copied` (when given) so the caller
+// can make it durable in one batch.
+Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
+                CopiedItems* copied, const std::function<void()>& beforeCreating = {});
 
 // Streams the contents of the open regular file `in` into the empty file
 // `out`: a reflink when the file system shares blocks, else an in-kernel copy,
 // else a read/write loop through a small fixed buffer. `allowKernelCopy`
-// false goes straight to the read/write loop. `srcPath` is for messages.
+// false goes straight to the read/write loop. Write-back of a large file
+// starts as it goes, so that a later flush waits for little. `srcPath` is
+// for messages.
 Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* progress,
                     bool allowKernelCopy = true);
 

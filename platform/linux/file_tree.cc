@@ -16,24 +16,31 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
   return joined;
 }
 
-StatusOr<ParentAndName> OpenParent(const std::string& path) {
-  ParentAndName result;
+StatusOr<DirectoryAndName> SplitPath(const std::string& path) {
+  DirectoryAndName result;
   std::string trimmed = path;
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
   const std::size_t slash = trimmed.rfind('/');
-  std::string dir;
   if (slash == std::string::npos) {
-    dir = ".";
+    result.directory.assign(1, '.');  // GCC 12 misreads an assignment from "." here
     result.name = trimmed;
   } else {
-    dir = slash == 0 ? "/" : trimmed.substr(0, slash);
+    result.directory = trimmed.substr(0, slash == 0 ? 1 : slash);
     result.name = trimmed.substr(slash + 1);
   }
   if (result.name.empty() || result.name == "." || result.name == "..") {
     return Status::InvalidArgument("not a name a file can have: " + path);
   }
-  result.parent = UniqueFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!result.parent.valid()) return ErrnoStatus("cannot open folder", dir, errno);
+  return result;
+}
+
+StatusOr<ParentAndName> OpenParent(const std::string& path) {
+  StatusOr<DirectoryAndName> split = SplitPath(path);
+  if (!split.ok()) return split.status();
+  ParentAndName result;
+  result.name = std::move(split->name);
+  result.parent = UniqueFd(::open(split->directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!result.parent.valid()) return ErrnoStatus("cannot open folder", split->directory, errno);
   return result;
 }
 

@@ -25,6 +25,16 @@ struct ParentAndName {
   std::string name;
 };
 
+// A path split into the directory that holds it and its last component.
+struct DirectoryAndName {
+  std::string directory;
+  std::string name;
+};
+
+// Splits `path` (which must name something other than "/", "." or "..");
+// trailing slashes are ignored.
+StatusOr<DirectoryAndName> SplitPath(const std::string& path);
+
 // Opens the directory holding `path` (which must name something other than
 // "/", "." or "..").
 StatusOr<ParentAndName> OpenParent(const std::string& path);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -9,6 +12,8 @@
 
 #include "platform/file_manager.h"
 #include "platform/linux/copy_progress.h"
+#include "platform/linux/unique_fd.h"
+#include "platform/status_or.h"
 
 namespace platform::linux_platform {
 
@@ -16,21 +21,28 @@ class RunJournal;
 
 // How synchronizeWrittenItems makes the recorded items durable.
 enum class SyncMethod {
+  // kFileSystem while little else waits to be written, else kEachItem.
+  kChooseByUnwrittenData,
   // One syncfs per file system the items live on.
   kFileSystem,
-  // fsync every recorded file, then every recorded directory.
+  // fsync every recorded file, then every recorded folder, many at once.
   kEachItem,
 };
 
 // NSFileManager on POSIX files. App-group containers live in
 // <dataHome>/group-containers/<group>/. Everything it creates or replaces is
-// remembered until synchronizeWrittenItems makes it durable in one batch.
+// remembered until synchronizeWrittenItems makes it durable in one batch:
+// one syncfs while little else waits to be written, else each file, then
+// each folder, flushed on its own, so a share never waits for more than a
+// few MiB of other programs' unwritten data.
+// A container is opened once per run and the items in it are made relative
+// to that open folder.
 class PosixFileManager : public NSFileManager {
  public:
   struct Options {
     // Where long copies report; null means standard error when it is a terminal.
     std::shared_ptr<CopyProgress> progress;
-    SyncMethod sync = SyncMethod::kFileSystem;
+    SyncMethod sync = SyncMethod::kChooseByUnwrittenData;
     // Where this run records the temporaries and new items it makes, so that
     // a later share can clear what it leaves if it dies; none records nothing.
     std::shared_ptr<RunJournal> journal;
@@ -55,8 +67,24 @@ class PosixFileManager : public NSFileManager {
   void recordMove(const std::string& from, const std::string& to);
   void forgetBelow(const std::string& path);
 
-  Status syncFileSystems(const std::set<std::string>& paths);
-  Status syncEachItem(const std::set<std::string>& paths);
+  // The open folder holding `path` and its last component: a container
+  // this run opened is used as it is, any other folder is opened.
+  struct Parent {
+    UniqueFd opened;
+    int dir = -1;
+    std::string name;
+  };
+  StatusOr<Parent> parentOf(const std::string& path);
+  // The open container whose path is `directory`, or -1.
+  int openContainer(const std::string& directory);
+  // Whether each container is still the folder this run opened under its
+  // name; a container moved or replaced meanwhile got the items elsewhere.
+  Status checkContainersInPlace();
+
+  struct Container {
+    std::string path;
+    UniqueFd dir;
+  };
 
   const std::string dataHome_;
   const std::shared_ptr<CopyProgress> progress_;
@@ -65,6 +93,11 @@ class PosixFileManager : public NSFileManager {
 
   std::mutex mutex_;
   std::set<std::string> written_;
+  // Bytes written since the last synchronizeWrittenItems.
+  std::atomic<std::uint64_t> unflushedBytes_{0};
+  // Containers made or found this run, by group identifier: checked once,
+  // open for the whole run.
+  std::map<std::string, Container> containers_;
 };
 
 }  // namespace platform::linux_platform

@@ -59,7 +59,7 @@ class PosixFileManagerTest : public testing::Test {
       : manager_(tmp_.path() / "data",
                  {std::make_shared<CopyProgress>(false, [](std::string_view) {},
                                                  [] { return std::chrono::steady_clock::now(); }),
-                  SyncMethod::kFileSystem, nullptr}) {
+                  SyncMethod::kChooseByUnwrittenData, nullptr}) {
     fs::create_directories(root());
   }
   fs::path root() const { return tmp_.path() / "work"; }
@@ -135,11 +135,17 @@ TEST_F(PosixFileManagerTest, RemoveTakesTreesAndLinksButNeverWhatLinksPointTo) {
 // --- copying ---------------------------------------------------------------
 
 TEST_F(PosixFileManagerTest, CopiesAFileWithItsContentAndPermissions) {
-  WriteFile(root() / "a.txt", "hello, world");
-  ::chmod((root() / "a.txt").c_str(), 0640);
-  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "a.txt"), FileURL(root() / "b.txt")).ok());
-  EXPECT_EQ(ReadFile(root() / "b.txt"), "hello, world");
-  EXPECT_EQ(ModeOf(root() / "b.txt"), 0640u);
+  // Bits the umask (022 here) keeps, bits it would take away, read-only.
+  const mode_t previous = ::umask(022);
+  for (mode_t mode : {0640u, 0666u, 0444u}) {
+    const std::string name = std::to_string(mode);
+    WriteFile(root() / name, "hello, world");
+    ::chmod((root() / name).c_str(), mode);
+    ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / name), FileURL(root() / (name + ".copy"))).ok());
+    EXPECT_EQ(ReadFile(root() / (name + ".copy")), "hello, world");
+    EXPECT_EQ(ModeOf(root() / (name + ".copy")), mode) << name;
+  }
+  ::umask(previous);
 
   WriteFile(root() / "empty", "");
   ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "empty"), FileURL(root() / "empty2")).ok());
@@ -369,12 +375,12 @@ TEST_F(PosixFileManagerTest, PlainWriteTruncates) {
 
 // --- durability and threads ------------------------------------------------
 
-TEST_F(PosixFileManagerTest, SynchronizeSucceedsWithEitherMethodAfterMovesAndRemovals) {
+TEST_F(PosixFileManagerTest, SynchronizeSucceedsWithEachMethodAfterMovesAndRemovals) {
   fs::create_directories(root() / "tree" / "sub");
   WriteFile(root() / "tree" / "sub" / "f", "f");
   fs::create_symlink("f", root() / "tree" / "sub" / "l");
-  for (SyncMethod method : {SyncMethod::kFileSystem, SyncMethod::kEachItem}) {
-    const fs::path home = tmp_.path() / (method == SyncMethod::kEachItem ? "each" : "fs");
+  for (SyncMethod method : {SyncMethod::kChooseByUnwrittenData, SyncMethod::kFileSystem, SyncMethod::kEachItem}) {
+    const fs::path home = tmp_.path() / std::to_string(static_cast<int>(method));
     PosixFileManager manager(home.string(), {std::make_shared<CopyProgress>(
                                                  false, [](std::string_view) {},
                                                  [] { return std::chrono::steady_clock::now(); }),
@@ -390,6 +396,19 @@ TEST_F(PosixFileManagerTest, SynchronizeSucceedsWithEitherMethodAfterMovesAndRem
     EXPECT_TRUE(manager.synchronizeWrittenItems().ok());  // nothing left to do
     EXPECT_EQ(ReadFile(dir / "tree" / "sub" / "f"), "f");
   }
+}
+
+// A container renamed away mid-run got the copies in its new place: the
+// batch must not be reported durable under the old names.
+TEST_F(PosixFileManagerTest, SynchronizeFailsWhenTheContainerWasMovedAway) {
+  WriteFile(root() / "f", "f");
+  const auto container = manager_.containerURLForSecurityApplicationGroupIdentifier("moved");
+  ASSERT_TRUE(container.has_value());
+  const URL tmp = container->appendingPathComponent(".tmp");
+  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "f"), tmp).ok());
+  ASSERT_TRUE(manager_.replaceItemAtURL(container->appendingPathComponent("f"), tmp).ok());
+  fs::rename(container->path(), fs::path(container->path()).string() + ".elsewhere");
+  EXPECT_FALSE(manager_.synchronizeWrittenItems().ok());
 }
 
 TEST_F(PosixFileManagerTest, ManyThreadsCopyIntoOneContainer) {
@@ -432,7 +451,7 @@ TEST_F(PosixFileManagerTest, LongCopyReportsProgressOnOneLine) {
   auto progress = std::make_shared<CopyProgress>(
       true, [&](std::string_view text) { written += text; },
       [now] { return *now += std::chrono::milliseconds(500); });
-  PosixFileManager manager((tmp_.path() / "data").string(), {progress, SyncMethod::kFileSystem, nullptr});
+  PosixFileManager manager((tmp_.path() / "data").string(), {progress, SyncMethod::kChooseByUnwrittenData, nullptr});
   fs::create_directories(root() / "src");
   for (int i = 0; i < 4; ++i) WriteFile(root() / "src" / std::to_string(i), std::string(1000, 'x'));
   ASSERT_TRUE(manager.copyItemAtURL(FileURL(root() / "src"), FileURL(root() / "dst")).ok());

@@ -48,10 +48,21 @@ Status FillRandomBytes(std::uint8_t* bytes, std::size_t size) {
 
 std::string RandomUUIDSource::uuidString() noexcept {
   std::array<std::uint8_t, 16> bytes{};
-  if (Status filled = FillRandomBytes(bytes.data(), bytes.size()); !filled.ok()) {
-    std::fprintf(stderr, "halvernsignet-share: no random source for a fresh file name: %s\n",
-                 filled.message().c_str());
-    std::abort();
+  {
+    std::lock_guard lock(mutex_);
+    if (used_ + bytes.size() > pool_.size()) {
+      if (Status filled = FillRandomBytes(pool_.data(), pool_.size()); !filled.ok()) {
+        std::fprintf(stderr, "halvernsignet-share: no random source for a fresh file name: %s\n",
+                     filled.message().c_str());
+        std::abort();
+      }
+      used_ = 0;
+    }
+    // Bytes handed out are wiped, so no two UUIDs can share them.
+    for (std::uint8_t& byte : bytes) {
+      byte = pool_[used_];
+      pool_[used_++] = 0;
+    }
   }
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0f) | 0x40);  // version 4
   bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3f) | 0x80);  // RFC 4122 variant

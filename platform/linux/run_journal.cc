@@ -237,7 +237,8 @@ void SettleAside(const std::string& aside, const std::string& original, SweepRep
 // Clears what a record names. `runDied`: the run ended without finishing, so
 // the new items it placed are removed unless its suite may name them; a run
 // that finished keeps them.
-void Clear(const std::vector<Entry>& entries, bool runDied, SweepReport& report) {
+void Clear(const std::vector<Entry>& entries, bool runDied, SweepReport& report,
+           const std::unordered_set<std::string>& knownGone = {}) {
   std::vector<const Entry*> placed;  // new items no written suite can name
   std::set<std::pair<std::string, std::string>> replaced;
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -267,7 +268,9 @@ void Clear(const std::vector<Entry>& entries, bool runDied, SweepReport& report)
     if (entry.kind == 'A') SettleAside(entry.path, entry.other, report);
   }
   for (const Entry& entry : entries) {
-    if (entry.kind == 'T' || entry.kind == 'S') RemoveIfPresent(entry.path, report);
+    if (entry.kind == 'S' || (entry.kind == 'T' && !knownGone.contains(entry.path))) {
+      RemoveIfPresent(entry.path, report);
+    }
   }
 }
 
@@ -324,7 +327,7 @@ void RunJournal::finish() {
   // finished share's copies do.
   if (auto entries = ReadRecord(fd_.get())) {
     SweepReport ignored;
-    Clear(*entries, /*runDied=*/false, ignored);
+    Clear(*entries, /*runDied=*/false, ignored, temporariesMoved_);
   }
   (void)::unlink(path_.c_str());
 }
@@ -343,6 +346,11 @@ void RunJournal::abandonLocked() {
 }
 
 void RunJournal::willCreateTemporary(const std::string& path) { append("T " + Escape(path) + "\n"); }
+
+void RunJournal::temporaryMoved(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  if (!abandoned_) temporariesMoved_.insert(path);
+}
 
 void RunJournal::willMoveAside(const std::string& aside, const std::string& original) {
   append("A " + Escape(aside) + "\t" + Escape(original) + "\n");

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -78,6 +79,11 @@ class RunJournal {
   // the name was in use before this run, by a share that may have named it.
   void willReplaceItem(const std::string& path, const ItemIdentity& identity);
 
+  // The temporary at `path` was moved into place (its name is empty again):
+  // finish() need not look for it. Nothing is written; a sweep after a crash
+  // still looks.
+  void temporaryMoved(const std::string& path);
+
   // Before the suite's new contents are created at the temporary `path`,
   // which is later renamed over the suite.
   void willWriteSuite(const std::string& path);
@@ -103,6 +109,7 @@ class RunJournal {
   std::mutex mutex_;
   UniqueFd fd_;
   std::string path_;
+  std::unordered_set<std::string> temporariesMoved_;
   bool placedItems_ = false;
   bool abandoned_ = false;  // or finished: nothing more is written
 };

@@ -63,6 +63,9 @@ class Movies(SandboxTest):
             self.assertHandedOver(result, "media", status=0 if json.loads(self.box.stored()) else 4)
             self.box.urls_file.unlink()
             self.assertEqual(result.stdout, "")
+            # Only the program's own lines: none of the decoder's log.
+            for line in result.stderr.splitlines():
+                self.assertTrue(line.startswith("halvernsignet-share: "), result.stderr)
             for record in json.loads(self.box.stored()):
                 self.assertTrue(os.path.exists(self.box.container / record["thumbnail"].rsplit("/", 1)[1]))
 

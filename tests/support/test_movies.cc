@@ -9,9 +9,12 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
+#include <libswscale/swscale.h>
 }
 
 namespace testsupport {
@@ -42,6 +45,37 @@ struct FrameFreer {
 struct PacketFreer {
   void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
+struct ScalerFreer {
+  void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+
+// The encoder's own 8-bit 4:2:0 format when it has one, else its first.
+AVPixelFormat EncoderFormat(const AVCodec& encoder) {
+  if (encoder.pix_fmts == nullptr) return AV_PIX_FMT_YUV420P;
+  for (const AVPixelFormat* f = encoder.pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+    if (*f == AV_PIX_FMT_YUV420P) return *f;
+  }
+  return encoder.pix_fmts[0];
+}
+
+// Speed settings of the encoders tests use; an option an encoder lacks is ignored.
+void SetFastest(AVCodecContext& codec, const std::string& encoderName) {
+  if (encoderName == "libx264") {
+    av_opt_set(codec.priv_data, "preset", "ultrafast", 0);
+    // Key frames only where the GOP says, so tests know which frame is one.
+    av_opt_set(codec.priv_data, "x264-params", "scenecut=0", 0);
+  } else if (encoderName == "libx265") {
+    av_opt_set(codec.priv_data, "preset", "ultrafast", 0);
+    av_opt_set(codec.priv_data, "x265-params", "scenecut=0:log-level=error", 0);
+  } else if (encoderName == "libvpx" || encoderName == "libvpx-vp9" || encoderName == "libaom-av1") {
+    av_opt_set(codec.priv_data, "deadline", "realtime", 0);
+    av_opt_set_int(codec.priv_data, "cpu-used", 8, 0);
+  } else {
+    // Motion JPEG in limited-range 4:2:0, as cameras write it.
+    if (encoderName == "mjpeg") codec.strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+    av_opt_set_int(codec.priv_data, "sc_threshold", 1000000000, AV_OPT_SEARCH_CHILDREN);
+  }
+}
 
 // Limited-range luma for a gray level, the inverse of what decoders show.
 int LumaForGray(int gray) { return 16 + (gray * 219 + 127) / 255; }
@@ -78,6 +112,68 @@ Status Drain(AVCodecContext& codec, AVFormatContext& output, AVStream& stream, A
   }
 }
 
+constexpr int kAudioRate = 48000;
+
+// A silent track encoded a frame at a time alongside the pictures; time
+// stamps count samples.
+struct AudioTrack {
+  std::unique_ptr<AVCodecContext, CodecFreer> codec;
+  AVStream* stream = nullptr;
+  std::unique_ptr<AVFrame, FrameFreer> frame;
+  std::int64_t nextPts = 0;
+  std::int64_t endPts = 0;
+
+  bool open() const { return codec != nullptr; }
+  // Whether the next audio frame starts no later than `pts` in `timeBase`.
+  bool startsBy(std::int64_t pts, AVRational timeBase) const {
+    return nextPts < endPts && av_compare_ts(nextPts, codec->time_base, pts, timeBase) <= 0;
+  }
+};
+
+Status OpenAudio(AVFormatContext& output, const TestMovie& movie, AudioTrack& audio) {
+  const AVCodec* encoder = avcodec_find_encoder_by_name(movie.audioCodec.c_str());
+  if (encoder == nullptr) return Status::IOError("no encoder " + movie.audioCodec);
+  audio.codec.reset(avcodec_alloc_context3(encoder));
+  audio.stream = avformat_new_stream(&output, nullptr);
+  audio.frame.reset(av_frame_alloc());
+  if (!audio.codec || audio.stream == nullptr || !audio.frame) return Status::IOError("out of memory");
+  AVCodecContext& codec = *audio.codec;
+  codec.sample_rate = kAudioRate;
+  codec.sample_fmt = encoder->sample_fmts != nullptr ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+  av_channel_layout_default(&codec.ch_layout, 2);
+  codec.bit_rate = 128000;
+  codec.time_base = AVRational{1, kAudioRate};
+  if (output.oformat->flags & AVFMT_GLOBALHEADER) codec.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  int result = avcodec_open2(&codec, encoder, nullptr);
+  if (result < 0) return Failed("open encoder " + movie.audioCodec, result);
+  if ((result = avcodec_parameters_from_context(audio.stream->codecpar, &codec)) < 0) {
+    return Failed("parameters", result);
+  }
+  audio.stream->time_base = codec.time_base;
+
+  AVFrame& frame = *audio.frame;
+  frame.nb_samples = codec.frame_size > 0 ? codec.frame_size : 1024;
+  frame.format = codec.sample_fmt;
+  frame.sample_rate = kAudioRate;
+  if ((result = av_channel_layout_copy(&frame.ch_layout, &codec.ch_layout)) < 0) return Failed("frame", result);
+  if ((result = av_frame_get_buffer(&frame, 0)) < 0) return Failed("frame", result);
+  av_samples_set_silence(frame.extended_data, 0, frame.nb_samples, codec.ch_layout.nb_channels, codec.sample_fmt);
+  audio.nextPts = std::llround(movie.startSeconds * kAudioRate);
+  audio.endPts =
+      audio.nextPts + std::llround((movie.audioSeconds > 0 ? movie.audioSeconds : movie.seconds) * kAudioRate);
+  return Status::OK();
+}
+
+// Encodes the next whole frame of silence; the track may end up to a frame late.
+Status SendAudioFrame(AudioTrack& audio, AVFormatContext& output, AVPacket& packet) {
+  audio.frame->pts = audio.nextPts;
+  audio.nextPts += audio.frame->nb_samples;
+  if (int result = avcodec_send_frame(audio.codec.get(), audio.frame.get()); result < 0) {
+    return Failed("encode audio", result);
+  }
+  return Drain(*audio.codec, output, *audio.stream, packet);
+}
+
 }  // namespace
 
 bool HasH264Encoder() { return avcodec_find_encoder_by_name("libx264") != nullptr; }
@@ -99,20 +195,14 @@ Status WriteTestMovie(const std::filesystem::path& path, const TestMovie& movie)
 
   codec->width = movie.width;
   codec->height = movie.height;
-  codec->pix_fmt = AV_PIX_FMT_YUV420P;
+  codec->pix_fmt = EncoderFormat(*encoder);
   codec->time_base = AVRational{1, movie.fps};
   codec->framerate = AVRational{movie.fps, 1};
   codec->gop_size = movie.gop;
   codec->keyint_min = movie.gop;
   codec->max_b_frames = movie.bFrames;
   if (output->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  if (encoderName == "libx264") {
-    av_opt_set(codec->priv_data, "preset", "ultrafast", 0);
-    // Key frames only where the GOP says, so tests know which frame is one.
-    av_opt_set(codec->priv_data, "x264-params", "scenecut=0", 0);
-  } else {
-    av_opt_set_int(codec->priv_data, "sc_threshold", 1000000000, AV_OPT_SEARCH_CHILDREN);
-  }
+  SetFastest(*codec, encoderName);
   if ((result = avcodec_open2(codec.get(), encoder, nullptr)) < 0) return Failed("open encoder", result);
   if ((result = avcodec_parameters_from_context(stream->codecpar, codec.get())) < 0) {
     return Failed("parameters", result);
@@ -126,29 +216,58 @@ Status WriteTestMovie(const std::filesystem::path& path, const TestMovie& movie)
     av_display_rotation_set(matrix, movie.rotation);
     if (movie.mirrored) av_display_matrix_flip(matrix, 1, 0);
   }
+  AudioTrack audio;
+  if (!movie.audioCodec.empty()) {
+    if (Status opened = OpenAudio(*output, movie, audio); !opened.ok()) return opened;
+  }
 
   if ((result = avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) return Failed("create file", result);
   if ((result = avformat_write_header(output.get(), nullptr)) < 0) return Failed("header", result);
 
-  std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+  // Frames are painted in 8-bit 4:2:0 and converted for encoders that want another format.
+  std::unique_ptr<AVFrame, FrameFreer> painted(av_frame_alloc());
+  std::unique_ptr<AVFrame, FrameFreer> converted(av_frame_alloc());
   std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-  if (!frame || !packet) return Status::IOError("out of memory");
-  frame->width = movie.width;
-  frame->height = movie.height;
-  frame->format = AV_PIX_FMT_YUV420P;
-  if ((result = av_frame_get_buffer(frame.get(), 0)) < 0) return Failed("frame", result);
+  if (!painted || !converted || !packet) return Status::IOError("out of memory");
+  painted->width = converted->width = movie.width;
+  painted->height = converted->height = movie.height;
+  painted->format = AV_PIX_FMT_YUV420P;
+  converted->format = codec->pix_fmt;
+  if ((result = av_frame_get_buffer(painted.get(), 0)) < 0) return Failed("frame", result);
+  std::unique_ptr<SwsContext, ScalerFreer> converter;
+  if (codec->pix_fmt != AV_PIX_FMT_YUV420P) {
+    if ((result = av_frame_get_buffer(converted.get(), 0)) < 0) return Failed("frame", result);
+    converter.reset(sws_getContext(movie.width, movie.height, AV_PIX_FMT_YUV420P, movie.width, movie.height,
+                                   codec->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr));
+    if (!converter) return Status::NotSupported("cannot convert frames for " + encoderName);
+  }
+  AVFrame* frame = converter ? converted.get() : painted.get();
 
   const auto firstPts = static_cast<std::int64_t>(std::llround(movie.startSeconds * movie.fps));
   const auto frames = static_cast<int>(std::lround(movie.seconds * movie.fps));
   for (int i = 0; i < frames; ++i) {
-    if ((result = av_frame_make_writable(frame.get())) < 0) return Failed("frame", result);
-    PaintFrame(*frame, i);
+    if ((result = av_frame_make_writable(frame)) < 0) return Failed("frame", result);
+    PaintFrame(*painted, i);
+    if (converter) {
+      sws_scale(converter.get(), painted->data, painted->linesize, 0, movie.height, converted->data,
+                converted->linesize);
+    }
     frame->pts = firstPts + i;
-    if ((result = avcodec_send_frame(codec.get(), frame.get())) < 0) return Failed("encode", result);
+    while (audio.open() && audio.startsBy(frame->pts, codec->time_base)) {
+      if (Status sent = SendAudioFrame(audio, *output, *packet); !sent.ok()) return sent;
+    }
+    if ((result = avcodec_send_frame(codec.get(), frame)) < 0) return Failed("encode", result);
     if (Status drained = Drain(*codec, *output, *stream, *packet); !drained.ok()) return drained;
   }
   if ((result = avcodec_send_frame(codec.get(), nullptr)) < 0) return Failed("encode", result);
   if (Status drained = Drain(*codec, *output, *stream, *packet); !drained.ok()) return drained;
+  if (audio.open()) {
+    while (audio.nextPts < audio.endPts) {
+      if (Status sent = SendAudioFrame(audio, *output, *packet); !sent.ok()) return sent;
+    }
+    if ((result = avcodec_send_frame(audio.codec.get(), nullptr)) < 0) return Failed("encode audio", result);
+    if (Status drained = Drain(*audio.codec, *output, *audio.stream, *packet); !drained.ok()) return drained;
+  }
   if ((result = av_write_trailer(output.get())) < 0) return Failed("trailer", result);
   return Status::OK();
 }

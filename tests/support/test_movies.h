@@ -22,6 +22,8 @@ struct TestMovie {
   bool mirrored = false;        // display matrix also flips horizontally
   double startSeconds = 0;      // time stamp of the first frame
   std::string codec = {};       // encoder name; empty: libx264 when present, else mpeg4
+  std::string audioCodec = {};  // encoder of a silent stereo track at 48 kHz; empty: no audio
+  double audioSeconds = 0;      // the audio track's length; 0: as long as the pictures
 };
 
 // Writes `movie` to `path`; the container follows the extension (.mp4,

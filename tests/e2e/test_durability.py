@@ -1,0 +1,53 @@
+"""The copies and their folder entries reach the disk before the suite names
+them, and a share never flushes other programs' unwritten data to get there.
+
+The program runs under strace; its flushes and renames, with the path behind
+each descriptor (-y), are read back in the order they happened.
+"""
+
+import re
+
+from harness import BINARY, SandboxTest
+
+TRACED = "trace=fsync,fdatasync,syncfs,rename,renameat,renameat2"
+FSYNC = re.compile(r"\bf(?:data)?sync\(\d+<([^>]*)>")
+
+
+class Durability(SandboxTest):
+    def traced_share(self, *args):
+        trace = self.box.root / "trace.txt"
+        result = self.share(*args, program=["strace", "-f", "-qq", "-y", "-e", TRACED, "-o", trace, BINARY])
+        return result, trace.read_text().splitlines()
+
+    def until_suite_rename(self, lines):
+        suite = '"' + self.box.suite_path.name + '"'
+        for at, line in enumerate(lines):
+            if "rename" in line and suite in line:
+                return lines[:at]
+        self.fail("the suite was never renamed into place:\n" + "\n".join(lines))
+
+    def test_copies_and_their_folder_are_on_disk_before_the_suite_names_them(self):
+        # (what else waits to be written, whether a file-system-wide flush is allowed)
+        cases = [("quiet", 0, True), ("busy", 128, False)]
+        for label, unwritten_mib, may_sync_everything in cases:
+            with self.subTest(label):
+                if unwritten_mib:
+                    # Another program's download, left to the kernel to write.
+                    with open(self.box.root / f"{label}-download", "wb") as f:
+                        f.write(b"\xa5" * (unwritten_mib << 20))
+                names = [f"{label}-{i}.txt" for i in range(3)]
+                sources = []
+                for name in names:
+                    sources += ["--file", self.box.root / "in" / name]
+                    (self.box.root / "in" / name).write_bytes(name.encode() * 100)
+                result, lines = self.traced_share(*sources)
+                self.assertEqual(result.returncode, 0, result.stderr)
+
+                before = self.until_suite_rename(lines)
+                whole_file_system = any("syncfs(" in line for line in before)
+                flushed = {m.group(1) for line in before for m in [FSYNC.search(line)] if m}
+                if not may_sync_everything:
+                    self.assertFalse(any("syncfs(" in line for line in lines), "\n".join(lines))
+                for path in [self.box.container / name for name in names] + [self.box.container]:
+                    self.assertTrue(whole_file_system or str(path) in flushed,
+                                    f"{path} not flushed before the suite:\n" + "\n".join(before))
