@@ -4,7 +4,7 @@
 # left to do.
 # Environment: HALVERNSIGNET_FFMPEG=minimal builds the movie module on a
 # minimal static FFmpeg (scripts/build_minimal_ffmpeg.sh) and installs what
-# that needs; BUILD_DIR (default build); BUILD_TYPE; CMAKE_ARGS.
+# that needs; BUILD_DIR (default build); BUILD_TYPE; CMAKE_ARGS; BUILD_TARGETS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,4 +42,5 @@ build_type="${BUILD_TYPE:-RelWithDebInfo}"
 build_dir="${BUILD_DIR:-build}"
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
   -DHALVERNSIGNET_FFMPEG="$ffmpeg_kind" ${CMAKE_ARGS:-} >/dev/null
-cmake --build "$build_dir" >&2
+# BUILD_TARGETS: only these (default: everything).
+cmake --build "$build_dir" ${BUILD_TARGETS:+--target $BUILD_TARGETS} >&2
