@@ -3,8 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -16,6 +14,7 @@
 #include "platform/linux/copy_progress.h"
 #include "platform/linux/file_tree.h"
 #include "platform/linux/file_writing.h"
+#include "platform/linux/proc_fields.h"
 #include "platform/linux/unique_fd.h"
 
 namespace platform::linux_platform {
@@ -118,13 +117,9 @@ Status CopyOpenedFileData(int in, const struct stat& st, int out, const std::str
 // All bits when it cannot be read, so that permissions are then always set.
 mode_t ProcessUmask() {
   static const mode_t mask = [] {
-    UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
-    char buffer[4096];
-    const ssize_t n = fd.valid() ? ::read(fd.get(), buffer, sizeof buffer - 1) : -1;
-    if (n <= 0) return mode_t{0777};
-    buffer[n] = '\0';
-    const char* line = std::strstr(buffer, "\nUmask:");
-    return line == nullptr ? mode_t{0777} : static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8) & 0777);
+    const std::optional<std::string> status = ReadProcFile("/proc/self/status");
+    const std::optional<std::uint64_t> umask = status ? ProcFieldNumber(*status, "Umask", 8) : std::nullopt;
+    return umask ? static_cast<mode_t>(*umask & 0777) : mode_t{0777};
   }();
   return mask;
 }

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -21,6 +20,7 @@
 #include "platform/linux/file_copier.h"
 #include "platform/linux/file_tree.h"
 #include "platform/linux/file_writing.h"
+#include "platform/linux/proc_fields.h"
 #include "platform/linux/run_journal.h"
 #include "platform/linux/unique_fd.h"
 
@@ -218,21 +218,12 @@ constexpr std::uint64_t kMetadataPerItem = 1024;
 // (`ownBytes` of data in `items` items); with more, or when that cannot be
 // read, each item is flushed.
 bool LittleElseUnwritten(std::uint64_t ownBytes, std::size_t items) {
-  UniqueFd fd(::open("/proc/meminfo", O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return false;
-  char buffer[8192];
-  const ssize_t n = ::read(fd.get(), buffer, sizeof buffer - 1);
-  if (n <= 0) return false;
-  buffer[n] = '\0';
-  std::uint64_t unwritten = 0;
-  int found = 0;
-  for (const char* key : {"\nDirty:", "\nWriteback:"}) {
-    const char* at = std::strstr(buffer, key);
-    if (at == nullptr) continue;
-    unwritten += std::strtoull(at + std::strlen(key), nullptr, 10) * 1024;  // in kB
-    ++found;
-  }
-  if (found != 2) return false;
+  const std::optional<std::string> meminfo = ReadProcFile("/proc/meminfo");
+  if (!meminfo) return false;
+  const std::optional<std::uint64_t> dirty = ProcFieldNumber(*meminfo, "Dirty");
+  const std::optional<std::uint64_t> writeback = ProcFieldNumber(*meminfo, "Writeback");
+  if (!dirty || !writeback) return false;
+  const std::uint64_t unwritten = (*dirty + *writeback) * 1024;  // in kB
   return unwritten <= ownBytes + items * kMetadataPerItem + kOthersUnwrittenLimit;
 }
 
@@ -317,7 +308,7 @@ std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIden
   return URL::fileURLWithPath(it->second.path, true);
 }
 
-int PosixFileManager::openContainer(const std::string& directory) {
+int PosixFileManager::containerDir(const std::string& directory) {
   std::lock_guard lock(mutex_);
   for (const auto& [group, container] : containers_) {
     if (container.path == directory) return container.dir.get();
@@ -330,7 +321,7 @@ StatusOr<PosixFileManager::Parent> PosixFileManager::parentOf(const std::string&
   if (!split.ok()) return split.status();
   Parent parent;
   parent.name = std::move(split->name);
-  parent.dir = openContainer(split->directory);
+  parent.dir = containerDir(split->directory);
   if (parent.dir >= 0) return parent;
   parent.opened = UniqueFd(::open(split->directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.opened.valid()) return ErrnoStatus("cannot open folder", split->directory, errno);
@@ -499,7 +490,7 @@ Status PosixFileManager::synchronizeWrittenItems() {
     items.reserve(paths.size());
     for (const std::string& path : paths) {
       StatusOr<DirectoryAndName> split = SplitPath(path);
-      const int container = split.ok() ? openContainer(split->directory) : -1;
+      const int container = split.ok() ? containerDir(split->directory) : -1;
       if (container >= 0) {
         items.push_back(FlushItem{container, std::move(split->name), &path});
       } else {

@@ -76,7 +76,7 @@ class PosixFileManager : public NSFileManager {
   };
   StatusOr<Parent> parentOf(const std::string& path);
   // The open container whose path is `directory`, or -1.
-  int openContainer(const std::string& directory);
+  int containerDir(const std::string& directory);
   // Whether each container is still the folder this run opened under its
   // name; a container moved or replaced meanwhile got the items elsewhere.
   Status checkContainersInPlace();
