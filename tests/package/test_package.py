@@ -126,10 +126,9 @@ class Install(unittest.TestCase):
             self.assertTrue((self.usr / path).is_file(), path)
         self.assertTrue((module_dir(self.usr) / "libhalvernsignet-movies.so").is_file())
 
-        # Dolphin's service menu is a KDE service file, not a desktop entry
-        # desktop-file-validate knows (Type=Service, MimeType all/all).
         for entry in ("share/applications/halvernsignet-share.desktop",
-                      "share/Thunar/sendto/halvernsignet-share.desktop"):
+                      "share/Thunar/sendto/halvernsignet-share.desktop",
+                      "share/kio/servicemenus/halvernsignet-share.desktop"):
             entry = self.usr / entry
             with self.subTest(entry=entry):
                 result = run("desktop-file-validate", entry)
