@@ -110,7 +110,44 @@ Status ReadWriteLoop(int in, int out, const std::string& srcPath, CopyProgress* 
 
 // CopyFileData for a source whose fstat is already known.
 Status CopyOpenedFileData(int in, const struct stat& st, int out, const std::string& srcPath,
-                          CopyProgress* progress, bool allowKernelCopy);
+                          CopyProgress* progress, bool allowKernelCopy) {
+  if (allowKernelCopy) {
+    // A file system that cannot share blocks says so once; the files after
+    // that go straight to the in-kernel copy (ext4: one call less per file).
+    static std::atomic<dev_t> cannotClone{0};
+    if (cannotClone.load(std::memory_order_relaxed) != st.st_dev || st.st_dev == 0) {
+      if (::ioctl(out, FICLONE, in) == 0) {
+        if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(st.st_size));
+        return Status::OK();
+      }
+      // EOPNOTSUPP comes only when both files are on this one file system
+      // (another pair gets EXDEV first) and it has no block sharing.
+      if (errno == EOPNOTSUPP) cannotClone.store(st.st_dev, std::memory_order_relaxed);
+    }
+    std::uint64_t copied = 0;
+    for (;;) {
+      const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
+      if (moved > 0) {
+        StartWriteBack(out, copied, static_cast<std::uint64_t>(moved));
+        copied += static_cast<std::uint64_t>(moved);
+        if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(moved));
+        continue;
+      }
+      if (moved == 0) {
+        // Nothing at all from the very start: either an empty file or a file
+        // system that will not copy in the kernel (some report 0 rather than
+        // an error). The read/write loop tells which, at no cost.
+        if (copied == 0) break;
+        return Status::OK();
+      }
+      if (errno == EINTR) continue;
+      if (copied == 0 && KernelCopyUnsupported(errno)) break;
+      return ErrnoStatus("cannot copy", srcPath, errno);
+    }
+  }
+  return ReadWriteLoop(in, out, srcPath, progress);
+}
+
 
 // The process's umask, read once: the program never changes it, and umask(2)
 // cannot read it without setting it, which would race with other threads.
@@ -278,48 +315,6 @@ Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* p
   return CopyOpenedFileData(in, st, out, srcPath, progress, allowKernelCopy);
 }
 
-namespace {
-
-Status CopyOpenedFileData(int in, const struct stat& st, int out, const std::string& srcPath,
-                          CopyProgress* progress, bool allowKernelCopy) {
-  if (allowKernelCopy) {
-    // A file system that cannot share blocks says so once; the files after
-    // that go straight to the in-kernel copy (ext4: one call less per file).
-    static std::atomic<dev_t> cannotClone{0};
-    if (cannotClone.load(std::memory_order_relaxed) != st.st_dev || st.st_dev == 0) {
-      if (::ioctl(out, FICLONE, in) == 0) {
-        if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(st.st_size));
-        return Status::OK();
-      }
-      // EOPNOTSUPP comes only when both files are on this one file system
-      // (another pair gets EXDEV first) and it has no block sharing.
-      if (errno == EOPNOTSUPP) cannotClone.store(st.st_dev, std::memory_order_relaxed);
-    }
-    std::uint64_t copied = 0;
-    for (;;) {
-      const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
-      if (moved > 0) {
-        StartWriteBack(out, copied, static_cast<std::uint64_t>(moved));
-        copied += static_cast<std::uint64_t>(moved);
-        if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(moved));
-        continue;
-      }
-      if (moved == 0) {
-        // Nothing at all from the very start: either an empty file or a file
-        // system that will not copy in the kernel (some report 0 rather than
-        // an error). The read/write loop tells which, at no cost.
-        if (copied == 0) break;
-        return Status::OK();
-      }
-      if (errno == EINTR) continue;
-      if (copied == 0 && KernelCopyUnsupported(errno)) break;
-      return ErrnoStatus("cannot copy", srcPath, errno);
-    }
-  }
-  return ReadWriteLoop(in, out, srcPath, progress);
-}
-
-}  // namespace
 
 Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
                 CopiedItems* copied, const std::function<void()>& beforeCreating) {
