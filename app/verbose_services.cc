@@ -48,6 +48,13 @@ platform::Status VerboseFileManager::replaceItemAtURL(const platform::URL& origi
   return status;
 }
 
+platform::Status VerboseFileManager::copyItemIntoPlace(const platform::URL& src, const platform::URL& original,
+                                                       const platform::URL& temporary) {
+  auto status = inner_->copyItemIntoPlace(src, original, temporary);
+  if (status.ok()) std::fprintf(log_, "halvernsignet-share: copied to %s\n", original.path().c_str());
+  return status;
+}
+
 platform::Status VerboseFileManager::writeData(const platform::Data& data, const platform::URL& url,
                                                bool atomically) {
   auto status = inner_->writeData(data, url, atomically);

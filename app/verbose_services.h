@@ -26,6 +26,8 @@ class VerboseFileManager : public platform::NSFileManager {
     return inner_->copyItemAtURL(src, dst);
   }
   platform::Status replaceItemAtURL(const platform::URL& original, const platform::URL& newItem) override;
+  platform::Status copyItemIntoPlace(const platform::URL& src, const platform::URL& original,
+                                     const platform::URL& temporary) override;
   platform::Status writeData(const platform::Data& data, const platform::URL& url, bool atomically) override;
   platform::Status synchronizeWrittenItems() override;
 

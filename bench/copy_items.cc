@@ -1,5 +1,6 @@
-// Copies files into an app-group container the way a share does (a hidden
-// temporary name, then replaced into place), then makes the batch durable.
+// Copies files into an app-group container the way a share does (put into
+// place in one step, through a hidden temporary name where needed), then
+// makes the batch durable.
 // COPY_ITEMS_SYNC=each flushes item by item, =fs with one syncfs; by default
 // the file manager chooses by how much unwritten data the system holds.
 // Lets bench/copy_bench.sh measure the copy engine on its own:
@@ -37,8 +38,7 @@ int main(int argc, char** argv) {
     const std::string name = src.lastPathComponent();
     const URL tmp = container->appendingPathComponent("." + name + ".copying");
     const URL dst = container->appendingPathComponent(name);
-    platform::Status status = manager.copyItemAtURL(src, tmp);
-    if (status.ok()) status = manager.replaceItemAtURL(dst, tmp);
+    const platform::Status status = manager.copyItemIntoPlace(src, dst, tmp);
     if (!status.ok()) {
       std::fprintf(stderr, "Cannot copy item at %s: %s\n", argv[i], status.message().c_str());
       ++failures;

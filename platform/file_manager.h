@@ -42,6 +42,20 @@ class NSFileManager {
   // original is untouched. Both lie in one directory.
   virtual Status replaceItemAtURL(const URL& originalItemURL, const URL& newItemURL) = 0;
 
+  // Puts a copy of the file or directory tree at `src` in the place of
+  // `originalItemURL`, as copyItemAtURL to `temporaryURL` followed by
+  // replaceItemAtURL(originalItemURL, temporaryURL) would. `temporaryURL` is
+  // a free name beside the original; the copy takes it while it is made, or,
+  // where the file system allows, is made without a name and put straight
+  // into place, so that nothing of it can be left under that name. On
+  // failure the original is untouched, and whatever is left at
+  // `temporaryURL` is the caller's to remove.
+  virtual Status copyItemIntoPlace(const URL& src, const URL& originalItemURL, const URL& temporaryURL) {
+    Status status = copyItemAtURL(src, temporaryURL);
+    if (status.ok()) status = replaceItemAtURL(originalItemURL, temporaryURL);
+    return status;
+  }
+
   // Writes `data` to the file at `url`. With `atomically`, the bytes go to a
   // temporary file in the same directory that is then renamed to `url`, so
   // the file appears complete or not at all.

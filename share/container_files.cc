@@ -56,13 +56,13 @@ platform::Status ShareViewController::copyItemIntoContainer(const platform::URL&
                                                             const platform::URL& destination) {
   platform::NSFileManager& files = *services_.fileManager;
 
-  // The new copy is made under a temporary name beside the destination and
-  // then put in its place in one step: an earlier file of the same name stays
-  // whole until the new copy is complete, and survives a failed copy.
+  // The new copy is made under a temporary name beside the destination (or
+  // with no name at all) and then put in its place in one step: an earlier
+  // file of the same name stays whole until the new copy is complete, and
+  // survives a failed copy.
   const platform::URL temporary = destination.deletingLastPathComponent().appendingPathComponent(
       ".incoming-" + services_.uuids->uuidString());
-  platform::Status status = files.copyItemAtURL(source, temporary);
-  if (status.ok()) status = files.replaceItemAtURL(destination, temporary);
+  platform::Status status = files.copyItemIntoPlace(source, destination, temporary);
   if (status.ok()) return status;
 
   // A leftover that cannot be removed is swept by a later share; the line

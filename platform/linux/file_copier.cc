@@ -161,6 +161,23 @@ mode_t ProcessUmask() {
   return mask;
 }
 
+// Fills the new, empty file open as `out` with the data of the regular file
+// `src` and gives it the source's permissions where the umask took some away.
+Status FillCopy(int src, const struct stat& st, const std::string& srcPath, int out, const std::string& dstPath,
+                CopyProgress* progress) {
+  if (Status copied = CopyOpenedFileData(src, st, out, srcPath, progress, true); !copied.ok()) return copied;
+  const mode_t permissions = st.st_mode & 0777;
+  if ((permissions & ProcessUmask()) != 0 && ::fchmod(out, permissions) != 0) {
+    return ErrnoStatus("cannot set the permissions of", dstPath, errno);
+  }
+  if (progress != nullptr) progress->fileCopied();
+  return Status::OK();
+}
+
+// Errors of an O_TMPFILE open that mean this file system (or kernel) makes
+// no unnamed files; the copy is then named from the start.
+bool UnnamedFileUnsupported(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
+
 class TreeCopier {
  public:
   TreeCopier(CopyProgress* progress, CopiedItems* copied) : progress_(progress), copied_(copied) {}
@@ -180,22 +197,14 @@ class TreeCopier {
   Status copyFile(int src, const struct stat& st, const std::string& srcPath, int dstDir,
                   const std::string& dstName, const std::string& dstPath) {
     // Made with the source's permissions at once (inside the owner-only
-    // container nobody else can reach it meanwhile); set again only when the
-    // umask took some away.
-    const mode_t permissions = st.st_mode & 0777;
-    UniqueFd out(::openat(dstDir, dstName.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions));
+    // container nobody else can reach it meanwhile).
+    UniqueFd out(::openat(dstDir, dstName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          st.st_mode & 0777));
     if (!out.valid()) return ErrnoStatus("cannot create", dstPath, errno);
     recordCreated(dstPath);
-    if (Status copied = CopyOpenedFileData(src, st, out.get(), srcPath, progress_, true); !copied.ok()) {
-      return copied;
-    }
-    if ((permissions & ProcessUmask()) != 0 && ::fchmod(out.get(), permissions) != 0) {
-      return ErrnoStatus("cannot set the permissions of", dstPath, errno);
-    }
+    if (Status filled = FillCopy(src, st, srcPath, out.get(), dstPath, progress_); !filled.ok()) return filled;
     if (Status closed = CloseChecked(out, dstPath); !closed.ok()) return closed;
     copied_->bytes += static_cast<std::uint64_t>(st.st_size);
-    if (progress_ != nullptr) progress_->fileCopied();
     return Status::OK();
   }
 
@@ -308,6 +317,18 @@ class ProgressScope {
 
 }  // namespace
 
+int LinkUnnamedFile(int file, int dir, const std::string& name) {
+  // linkat with AT_EMPTY_PATH would need CAP_DAC_READ_SEARCH; the /proc link
+  // to an open file may be followed by its owner.
+  const std::string link = "/proc/self/fd/" + std::to_string(file);
+  return ::linkat(AT_FDCWD, link.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+bool UnnamedFilesUsable() {
+  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
 Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* progress,
                     bool allowKernelCopy) {
   struct stat st {};
@@ -323,14 +344,6 @@ Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress*
     return ErrnoStatus("cannot read", srcPath, errno);
   }
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
-
-  struct stat existing {};
-  if (::fstatat(dst.dir, dst.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (SameFile(existing, st)) {
-      return Status::InvalidArgument("cannot copy " + srcPath + " onto itself");
-    }
-    return ErrnoStatus("cannot create", dst.path, EEXIST);
-  }
   if (S_ISDIR(st.st_mode) && LiesWithin(dst.dir, st)) {
     return Status::InvalidArgument("cannot copy folder " + srcPath + " into itself (" + dst.path + ")");
   }
@@ -341,8 +354,30 @@ Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress*
     return opening;
   }
 
-  if (beforeCreating) beforeCreating();
   ProgressScope scope(progress);
+  if (dst.unnamed != nullptr && S_ISREG(opened.st_mode)) {
+    // Nothing gets the target's name, so whatever is there stays out of it.
+    UniqueFd out(::openat(dst.dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, opened.st_mode & 0777));
+    if (out.valid()) {
+      if (Status filled = FillCopy(src.get(), opened, srcPath, out.get(), dst.path, progress); !filled.ok()) {
+        return filled;  // Closing `out` frees what was written.
+      }
+      if (copied != nullptr) copied->bytes += static_cast<std::uint64_t>(opened.st_size);
+      *dst.unnamed = std::move(out);
+      return Status::OK();
+    }
+    if (!UnnamedFileUnsupported(errno)) return ErrnoStatus("cannot create", dst.path, errno);
+  }
+
+  // Checked before `beforeCreating` claims the name.
+  struct stat existing {};
+  if (::fstatat(dst.dir, dst.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (SameFile(existing, opened)) {
+      return Status::InvalidArgument("cannot copy " + srcPath + " onto itself");
+    }
+    return ErrnoStatus("cannot create", dst.path, EEXIST);
+  }
+  if (beforeCreating) beforeCreating();
   CopiedItems made;
   TreeCopier copier(progress, &made);
   Status status = copier.copyOpened(std::move(src), opened, srcPath, dst.dir, dst.name, dst.path, 0);

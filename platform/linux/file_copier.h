@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/unique_fd.h"
 #include "platform/status.h"
 
 namespace platform::linux_platform {
@@ -17,6 +18,13 @@ struct CopyTarget {
   int dir;
   const std::string& name;
   const std::string& path;
+  // When given and the source is a regular file, the copy is made as an
+  // unnamed file in `dir` (O_TMPFILE) where its file system allows, and
+  // handed over here, open for writing, instead of being named `name`: the
+  // caller links it into place. `beforeCreating` does not run then, no path
+  // is added to the copied items, and `name` need not be free. Left closed
+  // when the copy is named.
+  UniqueFd* unnamed = nullptr;
 };
 
 // What a copy made: every path created, and the bytes of file data copied.
@@ -36,6 +44,15 @@ struct CopiedItems {
 // can make it durable in one batch.
 Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
                 CopiedItems* copied, const std::function<void()>& beforeCreating = {});
+
+// Gives the unnamed file open as `file` the name `name` in the open
+// directory `dir`; fails with EEXIST when that name is taken. The file stays
+// open. Returns 0 or -1 with errno set, as linkat does.
+int LinkUnnamedFile(int file, int dir, const std::string& name);
+
+// Whether unnamed files can be named by this process: linking one goes
+// through /proc/self/fd, which must be mounted.
+bool UnnamedFilesUsable();
 
 // Streams the contents of the open regular file `in` into the empty file
 // `out`: a reflink when the file system shares blocks, else an in-kernel copy,

@@ -363,6 +363,46 @@ Status PosixFileManager::copyItemAtURL(const URL& src, const URL& dst) {
   return status;
 }
 
+Status PosixFileManager::copyItemIntoPlace(const URL& src, const URL& originalItemURL, const URL& temporaryURL) {
+  for (const URL* url : {&src, &originalItemURL, &temporaryURL}) {
+    if (!url->isLocalFileURL()) return Status::NotSupported("cannot copy " + url->absoluteString() + ": not a local file URL");
+  }
+  const std::string originalPath = originalItemURL.path();
+  const std::string temporaryPath = temporaryURL.path();
+  StatusOr<Parent> temporary = parentOf(temporaryPath);
+  if (!temporary.ok()) return temporary.status();
+  std::function<void()> beforeCreating;
+  if (journal_) beforeCreating = [&] { journal_->willCreateTemporary(temporaryPath); };
+  CopiedItems copied;
+  UniqueFd unnamed;
+  const CopyTarget target{temporary->dir, temporary->name, temporaryPath, UnnamedFilesUsable() ? &unnamed : nullptr};
+  if (Status status = CopyItem(src.path(), target, progress_.get(), &copied, beforeCreating); !status.ok()) {
+    return status;
+  }
+  unflushedBytes_ += copied.bytes;
+  record(copied.paths);
+  if (unnamed.valid()) {
+    StatusOr<Parent> original = parentOf(originalPath);
+    if (!original.ok()) return original.status();
+    struct stat st {};
+    if (::fstat(unnamed.get(), &st) != 0) return ErrnoStatus("cannot read the copy of", src.path(), errno);
+    if (journal_) journal_->willPlaceNewItem(originalPath, IdentityOf(st));
+    if (LinkUnnamedFile(unnamed.get(), original->dir, original->name) == 0) {
+      record({originalPath});
+      return CloseChecked(unnamed, originalPath);
+    }
+    if (errno != EEXIST) return ErrnoStatus("cannot create", originalPath, errno);
+    // The name is taken: the copy takes the temporary name, and replaces
+    // what is there as any new item does.
+    if (journal_) journal_->willCreateTemporary(temporaryPath);
+    if (LinkUnnamedFile(unnamed.get(), temporary->dir, temporary->name) != 0) {
+      return ErrnoStatus("cannot create", temporaryPath, errno);
+    }
+    if (Status closed = CloseChecked(unnamed, temporaryPath); !closed.ok()) return closed;
+  }
+  return replaceItemAtURL(originalItemURL, temporaryURL);
+}
+
 Status PosixFileManager::replaceItemAtURL(const URL& originalItemURL, const URL& newItemURL) {
   const std::string originalPath = originalItemURL.path();
   const std::string newPath = newItemURL.path();

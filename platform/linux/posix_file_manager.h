@@ -57,6 +57,12 @@ class PosixFileManager : public NSFileManager {
   Status removeItemAtURL(const URL& url) override;
   Status copyItemAtURL(const URL& src, const URL& dst) override;
   Status replaceItemAtURL(const URL& originalItemURL, const URL& newItemURL) override;
+  // A regular file is copied into an unnamed file (O_TMPFILE) that is linked
+  // straight into the empty place of the original: no create, rename and
+  // record line for the temporary, and a run that dies leaves nothing of it.
+  // A place already taken, a folder, or a file system without unnamed files
+  // go through the temporary name.
+  Status copyItemIntoPlace(const URL& src, const URL& originalItemURL, const URL& temporaryURL) override;
   Status writeData(const Data& data, const URL& url, bool atomically) override;
   Status synchronizeWrittenItems() override;
 

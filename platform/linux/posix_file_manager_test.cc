@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/file_copier.h"
+#include "platform/linux/run_journal.h"
 #include "platform/linux/unique_fd.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_files.h"
@@ -340,6 +342,57 @@ TEST_F(PosixFileManagerTest, FailedReplaceLeavesTheOriginal) {
   EXPECT_EQ(ReadFile(root() / "item"), "original");
 }
 
+// A copy put into place leaves no name but its own behind, and is made
+// without one unless the place is taken or the source is a folder: the run
+// record then names no temporary that a crash could leave.
+TEST_F(PosixFileManagerTest, CopyIntoPlaceLeavesOnlyTheItemAndNamesATemporaryOnlyWhenNeeded) {
+  WriteFile(root() / "file", "new");
+  ::chmod((root() / "file").c_str(), 0640);
+  fs::create_directories(root() / "folder");
+  WriteFile(root() / "folder" / "inner", "inner");
+  struct Case {
+    const char* name;
+    const char* source;
+    std::function<void(const fs::path&)> before;  // what the place holds
+    bool temporaryNamed;
+  };
+  const std::vector<Case> cases = {
+      {"empty place", "file", [](const fs::path&) {}, false},
+      {"file there", "file", [](const fs::path& item) { WriteFile(item, "old"); }, true},
+      {"folder there", "file", [](const fs::path& item) { fs::create_directories(item / "sub"); }, true},
+      {"folder copied", "folder", [](const fs::path&) {}, true},
+  };
+  for (const Case& c : cases) {
+    const fs::path home = tmp_.path() / c.name;
+    const std::shared_ptr<RunJournal> journal = RunJournal::Start((home / "state").string());
+    ASSERT_NE(journal, nullptr);
+    PosixFileManager manager((home / "data").string(), {nullptr, SyncMethod::kFileSystem, journal});
+    const fs::path dir = home / "place";
+    fs::create_directories(dir);
+    c.before(dir / "item");
+    ASSERT_TRUE(manager.copyItemIntoPlace(FileURL(root() / c.source), FileURL(dir / "item"),
+                                          FileURL(dir / ".incoming")).ok()) << c.name;
+    EXPECT_EQ(Names(dir), std::vector<std::string>{"item"}) << c.name;
+    if (std::string(c.source) == "file") {
+      EXPECT_EQ(ReadFile(dir / "item"), "new") << c.name;
+      EXPECT_EQ(ModeOf(dir / "item"), 0640u) << c.name;
+    } else {
+      EXPECT_EQ(ReadFile(dir / "item" / "inner"), "inner") << c.name;
+    }
+    EXPECT_EQ(Contains(ReadFile(journal->recordPath()), "T " + (dir / ".incoming").string()), c.temporaryNamed)
+        << c.name;
+    EXPECT_TRUE(Contains(ReadFile(journal->recordPath()), (dir / "item").string())) << c.name;
+  }
+
+  // A failed copy leaves the original and no temporary.
+  fs::create_directories(root() / "place");
+  WriteFile(root() / "place" / "item", "original");
+  EXPECT_FALSE(manager_.copyItemIntoPlace(FileURL(root() / "missing"), FileURL(root() / "place" / "item"),
+                                          FileURL(root() / "place" / ".incoming")).ok());
+  EXPECT_EQ(Names(root() / "place"), std::vector<std::string>{"item"});
+  EXPECT_EQ(ReadFile(root() / "place" / "item"), "original");
+}
+
 // --- writing ---------------------------------------------------------------
 
 TEST_F(PosixFileManagerTest, AtomicWriteLeavesOnlyTheFinishedFile) {
@@ -429,10 +482,13 @@ TEST_F(PosixFileManagerTest, ManyThreadsCopyIntoOneContainer) {
       for (int i = 0; i < kFilesEach; ++i) {
         const std::string name = std::to_string(t) + "-" + std::to_string(i);
         const URL tmp = container->appendingPathComponent("." + name);
-        if (!manager_.copyItemAtURL(FileURL(root() / ("src" + std::to_string(t))), tmp).ok() ||
-            !manager_.replaceItemAtURL(container->appendingPathComponent(name), tmp).ok()) {
-          ++failures;
-        }
+        const URL src = FileURL(root() / ("src" + std::to_string(t)));
+        // Half the threads copy into an unnamed file put straight into place.
+        const bool copied =
+            t % 2 == 0 ? manager_.copyItemIntoPlace(src, container->appendingPathComponent(name), tmp).ok()
+                       : manager_.copyItemAtURL(src, tmp).ok() &&
+                             manager_.replaceItemAtURL(container->appendingPathComponent(name), tmp).ok();
+        if (!copied) ++failures;
       }
       if (!manager_.synchronizeWrittenItems().ok()) ++failures;
     });
