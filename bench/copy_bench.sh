@@ -17,6 +17,10 @@
 #   N              runs per case (default 5)
 #   CASES          which of big many tiny dirty to run (default all four)
 #   KEEP_INPUTS=1  keep the generated input files for a later run
+#   BASELINE_COMMAND  another build of the program (given files as
+#                  SHARE_COMMAND is), run alternately with the
+#                  one under test in the file cases (big many tiny), for a
+#                  before/after comparison in the same run
 set -euo pipefail
 
 SHARE_COMMAND=${SHARE_COMMAND:-build/halvernsignet-share --file}
@@ -24,6 +28,7 @@ N=${N:-5}
 BASE=${BENCH_DIR:-/var/tmp}
 CASES=${CASES:-big many tiny dirty}
 read -r -a share_words <<<"$SHARE_COMMAND"
+read -r -a baseline_words <<<"${BASELINE_COMMAND:-}"
 file_flag=""
 if [[ ${#share_words[@]} -gt 1 && ${share_words[-1]} == -* ]]; then
   file_flag=${share_words[-1]}
@@ -93,13 +98,20 @@ prepare() {
 }
 
 run_share() {
-  local args=()
+  run_program "${share_words[@]}" -- "$@"
+}
+
+# run_program PROGRAM WORDS... -- FILES...
+run_program() {
+  local program=() args=()
+  while [[ $1 != -- ]]; do program+=("$1"); shift; done
+  shift
   mapfile -d '' -t args < <(share_args "$@")
   prepare
   local home="$run/home"
   local start=$EPOCHREALTIME
   HOME=$home XDG_DATA_HOME=$home/.local/share XDG_CONFIG_HOME=$home/.config \
-    "${share_words[@]}" "${args[@]}" >/dev/null 2>"$work/share.err" </dev/null ||
+    "${program[@]}" "${args[@]}" >/dev/null 2>"$work/share.err" </dev/null ||
     { echo "copy_bench: share failed:" >&2; head "$work/share.err" >&2; exit 1; }
   elapsed "$start" "$EPOCHREALTIME"
 }
@@ -143,6 +155,11 @@ for ((i = 1; i <= N; i++)); do
     c=$(run_cp "${files[@]}")
     add "$case.share" "$s"; add "$case.cp" "$c"; add "$case.ratio" "$(ratio "$s" "$c")"
     printf 'run %d %-5s share %.3f s  cp+sync -f %.3f s\n' "$i" "$case" "$s" "$c" >&2
+    if [[ -n ${BASELINE_COMMAND:-} ]]; then
+      b=$(run_program "${baseline_words[@]}" -- "${files[@]}")
+      add "$case.base" "$b"; add "$case.baseratio" "$(ratio "$b" "$c")"
+      printf 'run %d %-5s baseline %.3f s\n' "$i" "$case" "$b" >&2
+    fi
   done
 done
 
@@ -162,6 +179,10 @@ for case in $CASES; do
   esac
   printf '%-16s share median %.3f s   cp+sync -f median %.3f s   median ratio share/cp %.2f\n' \
     "$label" "$(med "$case.share")" "$(med "$case.cp")" "$(med "$case.ratio")"
+  if [[ -n ${BASELINE_COMMAND:-} ]]; then
+    printf '%-16s baseline median %.3f s   median ratio baseline/cp %.2f\n' \
+      "" "$(med "$case.base")" "$(med "$case.baseratio")"
+  fi
 done
 
 # Peak memory of sharing a 2 GiB file.
