@@ -148,7 +148,6 @@ Status CopyOpenedFileData(int in, const struct stat& st, int out, const std::str
   return ReadWriteLoop(in, out, srcPath, progress);
 }
 
-
 // The process's umask, read once: the program never changes it, and umask(2)
 // cannot read it without setting it, which would race with other threads.
 // All bits when it cannot be read, so that permissions are then always set.
@@ -317,25 +316,12 @@ class ProgressScope {
 
 }  // namespace
 
-int LinkUnnamedFile(int file, int dir, const std::string& name) {
-  // linkat with AT_EMPTY_PATH would need CAP_DAC_READ_SEARCH; the /proc link
-  // to an open file may be followed by its owner.
-  const std::string link = "/proc/self/fd/" + std::to_string(file);
-  return ::linkat(AT_FDCWD, link.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
-}
-
-bool UnnamedFilesUsable() {
-  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
-  return usable;
-}
-
 Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* progress,
                     bool allowKernelCopy) {
   struct stat st {};
   if (::fstat(in, &st) != 0) return ErrnoStatus("cannot read", srcPath, errno);
   return CopyOpenedFileData(in, st, out, srcPath, progress, allowKernelCopy);
 }
-
 
 Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
                 CopiedItems* copied, const std::function<void()>& beforeCreating) {

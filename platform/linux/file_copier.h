@@ -45,15 +45,6 @@ struct CopiedItems {
 Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
                 CopiedItems* copied, const std::function<void()>& beforeCreating = {});
 
-// Gives the unnamed file open as `file` the name `name` in the open
-// directory `dir`; fails with EEXIST when that name is taken. The file stays
-// open. Returns 0 or -1 with errno set, as linkat does.
-int LinkUnnamedFile(int file, int dir, const std::string& name);
-
-// Whether unnamed files can be named by this process: linking one goes
-// through /proc/self/fd, which must be mounted.
-bool UnnamedFilesUsable();
-
 // Streams the contents of the open regular file `in` into the empty file
 // `out`: a reflink when the file system shares blocks, else an in-kernel copy,
 // else a read/write loop through a small fixed buffer. `allowKernelCopy`

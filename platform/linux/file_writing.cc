@@ -133,4 +133,16 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes, cons
   return Status::OK();
 }
 
+int LinkUnnamedFile(int file, int dir, const std::string& name) {
+  // linkat with AT_EMPTY_PATH would need CAP_DAC_READ_SEARCH; the /proc link
+  // to an open file may be followed by its owner.
+  const std::string link = "/proc/self/fd/" + std::to_string(file);
+  return ::linkat(AT_FDCWD, link.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+bool UnnamedFilesUsable() {
+  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
 }  // namespace platform::linux_platform

@@ -23,6 +23,15 @@ Status WriteAll(int fd, std::string_view bytes, std::string_view what, std::stri
 // write only when the file is closed ("cannot write <path>: <reason>").
 Status CloseChecked(UniqueFd& fd, std::string_view path);
 
+// Gives the unnamed file (O_TMPFILE) open as `file` the name `name` in the
+// open directory `dir`; fails with EEXIST when that name is taken. The file
+// stays open. Returns 0 or -1 with errno set, as linkat does.
+int LinkUnnamedFile(int file, int dir, const std::string& name);
+
+// Whether unnamed files can be named by this process: linking one goes
+// through /proc/self/fd, which must be mounted.
+bool UnnamedFilesUsable();
+
 struct AtomicWriteOptions {
   // The new file's permissions. None: those of the regular file it replaces
   // (a link is followed to find them), or owner-only for a new file.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <set>
@@ -343,18 +344,25 @@ Status PosixFileManager::removeItemAtURL(const URL& url) {
   return status;
 }
 
-Status PosixFileManager::copyItemAtURL(const URL& src, const URL& dst) {
-  // Any other URL names a file elsewhere, whatever its path says.
-  for (const URL* url : {&src, &dst}) {
+namespace {
+
+// Any other URL names a file elsewhere, whatever its path says.
+Status RequireLocalFileURLs(std::initializer_list<const URL*> urls) {
+  for (const URL* url : urls) {
     if (!url->isLocalFileURL()) return Status::NotSupported("cannot copy " + url->absoluteString() + ": not a local file URL");
   }
-  const std::string dstPath = dst.path();
+  return Status::OK();
+}
+
+}  // namespace
+
+Status PosixFileManager::copyTo(const URL& src, const std::string& dstPath, UniqueFd* unnamed) {
   StatusOr<Parent> parent = parentOf(dstPath);
   if (!parent.ok()) return parent.status();
   std::function<void()> beforeCreating;
   if (journal_) beforeCreating = [&] { journal_->willCreateTemporary(dstPath); };
   CopiedItems copied;
-  Status status = CopyItem(src.path(), {parent->dir, parent->name, dstPath}, progress_.get(), &copied,
+  Status status = CopyItem(src.path(), {parent->dir, parent->name, dstPath, unnamed}, progress_.get(), &copied,
                            beforeCreating);
   if (status.ok()) {
     record(copied.paths);
@@ -363,24 +371,19 @@ Status PosixFileManager::copyItemAtURL(const URL& src, const URL& dst) {
   return status;
 }
 
+Status PosixFileManager::copyItemAtURL(const URL& src, const URL& dst) {
+  if (Status local = RequireLocalFileURLs({&src, &dst}); !local.ok()) return local;
+  return copyTo(src, dst.path(), nullptr);
+}
+
 Status PosixFileManager::copyItemIntoPlace(const URL& src, const URL& originalItemURL, const URL& temporaryURL) {
-  for (const URL* url : {&src, &originalItemURL, &temporaryURL}) {
-    if (!url->isLocalFileURL()) return Status::NotSupported("cannot copy " + url->absoluteString() + ": not a local file URL");
-  }
+  if (Status local = RequireLocalFileURLs({&src, &originalItemURL, &temporaryURL}); !local.ok()) return local;
   const std::string originalPath = originalItemURL.path();
   const std::string temporaryPath = temporaryURL.path();
-  StatusOr<Parent> temporary = parentOf(temporaryPath);
-  if (!temporary.ok()) return temporary.status();
-  std::function<void()> beforeCreating;
-  if (journal_) beforeCreating = [&] { journal_->willCreateTemporary(temporaryPath); };
-  CopiedItems copied;
   UniqueFd unnamed;
-  const CopyTarget target{temporary->dir, temporary->name, temporaryPath, UnnamedFilesUsable() ? &unnamed : nullptr};
-  if (Status status = CopyItem(src.path(), target, progress_.get(), &copied, beforeCreating); !status.ok()) {
-    return status;
+  if (Status copied = copyTo(src, temporaryPath, UnnamedFilesUsable() ? &unnamed : nullptr); !copied.ok()) {
+    return copied;
   }
-  unflushedBytes_ += copied.bytes;
-  record(copied.paths);
   if (unnamed.valid()) {
     StatusOr<Parent> original = parentOf(originalPath);
     if (!original.ok()) return original.status();
@@ -394,6 +397,8 @@ Status PosixFileManager::copyItemIntoPlace(const URL& src, const URL& originalIt
     if (errno != EEXIST) return ErrnoStatus("cannot create", originalPath, errno);
     // The name is taken: the copy takes the temporary name, and replaces
     // what is there as any new item does.
+    StatusOr<Parent> temporary = parentOf(temporaryPath);
+    if (!temporary.ok()) return temporary.status();
     if (journal_) journal_->willCreateTemporary(temporaryPath);
     if (LinkUnnamedFile(unnamed.get(), temporary->dir, temporary->name) != 0) {
       return ErrnoStatus("cannot create", temporaryPath, errno);

@@ -67,6 +67,10 @@ class PosixFileManager : public NSFileManager {
   Status synchronizeWrittenItems() override;
 
  private:
+  // Copies `src` to `dstPath`, which must be free, and remembers what was
+  // made; with `unnamed`, a regular file may come back there, unnamed,
+  // instead (see CopyTarget).
+  Status copyTo(const URL& src, const std::string& dstPath, UniqueFd* unnamed);
   // Remembers paths (and their parent directories) for the next sync.
   void record(const std::vector<std::string>& paths);
   // Paths at or below `from` are now found at `to`.

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/linux/file_tree.h"
+#include "platform/linux/file_writing.h"
 #include "platform/linux/xdg_dirs.h"
 
 namespace platform::linux_platform {
@@ -300,9 +301,8 @@ std::unique_ptr<RunJournal> RunJournal::Start(const std::string& stateDir) {
   // see this record unlocked while the run lives.
   UniqueFd fd(::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_APPEND | O_CLOEXEC, 0600));
   if (fd.valid()) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
     if (::flock(fd.get(), LOCK_EX) != 0 || !WriteText(fd.get(), kHeader) ||
-        ::linkat(AT_FDCWD, self.c_str(), dir.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        LinkUnnamedFile(fd.get(), dir.get(), name) != 0) {
       fd.reset();
     }
   }
