@@ -28,8 +28,8 @@ Status CloseChecked(UniqueFd& fd, std::string_view path);
 // stays open. Returns 0 or -1 with errno set, as linkat does.
 int LinkUnnamedFile(int file, int dir, const std::string& name);
 
-// Whether unnamed files can be named by this process: linking one goes
-// through /proc/self/fd, which must be mounted.
+// Whether unnamed files can be named by this process: linking one may go
+// through /proc/self/fd, which must then be mounted.
 bool UnnamedFilesUsable();
 
 struct AtomicWriteOptions {
