@@ -62,6 +62,18 @@ std::vector<std::shared_ptr<platform::NSObject>> InputItems(const ShareRequest& 
   return items;
 }
 
+// The local files among the attachments of the first input item, the only
+// one shared, in the order the share will copy them.
+std::vector<std::string> ExpectedCopySources(const ShareRequest& request) {
+  std::vector<std::string> paths;
+  if (request.inputItems.empty() || !request.inputItems.front().attachments) return paths;
+  for (const AttachmentSpec& a : *request.inputItems.front().attachments) {
+    if (a.payload != AttachmentSpec::Payload::url) continue;
+    if (auto url = platform::URL::URLWithString(a.value); url && url->isLocalFileURL()) paths.push_back(url->path());
+  }
+  return paths;
+}
+
 // Starts this run's record, then clears what runs that died left behind,
 // before this one writes anything in the container or beside the suite.
 std::shared_ptr<lp::RunJournal> StartRunAndSweep(std::FILE* log) {
@@ -91,7 +103,8 @@ int RunShare(const ShareRequest& request) {
   const std::shared_ptr<lp::RunJournal> journal = StartRunAndSweep(log);
   std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(
       lp::DefaultDataHome(),
-      lp::PosixFileManager::Options{feedback.progress(request), lp::SyncMethod::kChooseByUnwrittenData, journal});
+      lp::PosixFileManager::Options{feedback.progress(request), lp::SyncMethod::kChooseByUnwrittenData, journal,
+                                    ExpectedCopySources(request)});
   auto plistSuites = std::make_shared<lp::PlistUserDefaultsSuites>(lp::DefaultConfigHome(), journal);
   std::shared_ptr<platform::NSUserDefaultsSuites> suites = plistSuites;
   if (log) {

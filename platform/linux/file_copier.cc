@@ -177,6 +177,21 @@ Status FillCopy(int src, const struct stat& st, const std::string& srcPath, int 
 // no unnamed files; the copy is then named from the start.
 bool UnnamedFileUnsupported(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
 
+// Makes an unnamed file in `dir` and fills it from the open regular file
+// `src`. OK with `out` left closed when the file system makes no unnamed
+// files; on a failure, closing `out` frees what was written.
+Status FillUnnamedCopy(int src, const struct stat& st, const std::string& srcPath, int dir,
+                       const std::string& dstPath, CopyProgress* progress, UniqueFd& out) {
+  out = UniqueFd(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777));
+  if (!out.valid()) {
+    if (UnnamedFileUnsupported(errno)) return Status::OK();
+    return ErrnoStatus("cannot create", dstPath, errno);
+  }
+  Status filled = FillCopy(src, st, srcPath, out.get(), dstPath, progress);
+  if (!filled.ok()) out.reset();
+  return filled;
+}
+
 class TreeCopier {
  public:
   TreeCopier(CopyProgress* progress, CopiedItems* copied) : progress_(progress), copied_(copied) {}
@@ -323,6 +338,28 @@ Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* p
   return CopyOpenedFileData(in, st, out, srcPath, progress, allowKernelCopy);
 }
 
+StatusOr<UnnamedCopy> CopyFileToUnnamed(const std::string& srcPath, int dir, const std::string& dstPath,
+                                        CopyProgress* progress, std::uint64_t maxBytes) {
+  struct stat st {};
+  if (::stat(srcPath.c_str(), &st) != 0) return ErrnoStatus("cannot read", srcPath, errno);
+  if (S_ISDIR(st.st_mode)) return Status::NotSupported(srcPath + " is a folder");
+  if (!S_ISREG(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) return Status::NotSupported(srcPath + " is too large");
+  UnnamedCopy result;
+  UniqueFd src;
+  if (Status opening = OpenSameFile(AT_FDCWD, srcPath, 0, st, srcPath, src, result.source); !opening.ok()) {
+    return opening;
+  }
+  ProgressScope scope(progress);
+  if (Status filled = FillUnnamedCopy(src.get(), result.source, srcPath, dir, dstPath, progress, result.file);
+      !filled.ok()) {
+    return filled;
+  }
+  if (!result.file.valid()) return Status::NotSupported("no unnamed files where " + dstPath + " is");
+  if (::fstat(result.file.get(), &result.copy) != 0) return ErrnoStatus("cannot read the copy of", srcPath, errno);
+  return result;
+}
+
 Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
                 CopiedItems* copied, const std::function<void()>& beforeCreating) {
   struct stat st {};
@@ -343,16 +380,16 @@ Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress*
   ProgressScope scope(progress);
   if (dst.unnamed != nullptr && S_ISREG(opened.st_mode)) {
     // Nothing gets the target's name, so whatever is there stays out of it.
-    UniqueFd out(::openat(dst.dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, opened.st_mode & 0777));
+    UniqueFd out;
+    if (Status filled = FillUnnamedCopy(src.get(), opened, srcPath, dst.dir, dst.path, progress, out);
+        !filled.ok()) {
+      return filled;
+    }
     if (out.valid()) {
-      if (Status filled = FillCopy(src.get(), opened, srcPath, out.get(), dst.path, progress); !filled.ok()) {
-        return filled;  // Closing `out` frees what was written.
-      }
       if (copied != nullptr) copied->bytes += static_cast<std::uint64_t>(opened.st_size);
       *dst.unnamed = std::move(out);
       return Status::OK();
     }
-    if (!UnnamedFileUnsupported(errno)) return ErrnoStatus("cannot create", dst.path, errno);
   }
 
   // Checked before `beforeCreating` claims the name.

@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "platform/linux/unique_fd.h"
 #include "platform/status.h"
+#include "platform/status_or.h"
 
 namespace platform::linux_platform {
 
@@ -44,6 +47,21 @@ struct CopiedItems {
 // can make it durable in one batch.
 Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
                 CopiedItems* copied, const std::function<void()>& beforeCreating = {});
+
+// A regular file copied into an unnamed file, not yet linked anywhere.
+struct UnnamedCopy {
+  UniqueFd file;         // open for writing
+  struct stat source {};  // the source as it was opened
+  struct stat copy {};    // the copy once complete
+};
+
+// Copies the regular file at `srcPath` (a link there followed) into a new
+// unnamed file (O_TMPFILE) in the open folder `dir`, as CopyItem copies a
+// regular file, and leaves it unnamed. NotSupported when `srcPath` is not a
+// regular file or holds more than `maxBytes`, or when the file system makes
+// no unnamed files. `dstPath` names `dir`'s side for messages.
+StatusOr<UnnamedCopy> CopyFileToUnnamed(const std::string& srcPath, int dir, const std::string& dstPath,
+                                        CopyProgress* progress, std::uint64_t maxBytes);
 
 // Streams the contents of the open regular file `in` into the empty file
 // `out`: a reflink when the file system shares blocks, else an in-kernel copy,

@@ -262,7 +262,11 @@ PosixFileManager::PosixFileManager(std::string dataHome, Options options)
     : dataHome_(std::move(dataHome)),
       progress_(options.progress ? std::move(options.progress) : CopyProgress::ForStandardError()),
       syncMethod_(options.sync),
-      journal_(std::move(options.journal)) {}
+      journal_(std::move(options.journal)) {
+  if (!options.expectedSources.empty()) {
+    copyAhead_ = std::make_unique<CopyAhead>(std::move(options.expectedSources), progress_.get());
+  }
+}
 
 std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIdentifier(
     const std::string& groupIdentifier) {
@@ -378,17 +382,26 @@ Status PosixFileManager::copyItemAtURL(const URL& src, const URL& dst) {
 
 Status PosixFileManager::copyItemIntoPlace(const URL& src, const URL& originalItemURL, const URL& temporaryURL) {
   if (Status local = RequireLocalFileURLs({&src, &originalItemURL, &temporaryURL}); !local.ok()) return local;
+  const std::string sourcePath = src.path();
   const std::string originalPath = originalItemURL.path();
   const std::string temporaryPath = temporaryURL.path();
   UniqueFd unnamed;
-  if (Status copied = copyTo(src, temporaryPath, UnnamedFilesUsable() ? &unnamed : nullptr); !copied.ok()) {
-    return copied;
+  struct stat st {};
+  if (std::optional<UnnamedCopy> ahead = takeCopyAhead(sourcePath, originalPath)) {
+    unnamed = std::move(ahead->file);
+    st = ahead->copy;
+    unflushedBytes_ += static_cast<std::uint64_t>(st.st_size);
+  } else {
+    if (Status copied = copyTo(src, temporaryPath, UnnamedFilesUsable() ? &unnamed : nullptr); !copied.ok()) {
+      return copied;
+    }
+    if (unnamed.valid() && ::fstat(unnamed.get(), &st) != 0) {
+      return ErrnoStatus("cannot read the copy of", sourcePath, errno);
+    }
   }
   if (unnamed.valid()) {
     StatusOr<Parent> original = parentOf(originalPath);
     if (!original.ok()) return original.status();
-    struct stat st {};
-    if (::fstat(unnamed.get(), &st) != 0) return ErrnoStatus("cannot read the copy of", src.path(), errno);
     if (journal_) journal_->willPlaceNewItem(originalPath, IdentityOf(st));
     if (LinkUnnamedFile(unnamed.get(), original->dir, original->name) == 0) {
       record({originalPath});
@@ -406,6 +419,16 @@ Status PosixFileManager::copyItemIntoPlace(const URL& src, const URL& originalIt
     if (Status closed = CloseChecked(unnamed, temporaryPath); !closed.ok()) return closed;
   }
   return replaceItemAtURL(originalItemURL, temporaryURL);
+}
+
+std::optional<UnnamedCopy> PosixFileManager::takeCopyAhead(const std::string& srcPath, const std::string& dstPath) {
+  if (!copyAhead_ || !UnnamedFilesUsable()) return std::nullopt;
+  StatusOr<DirectoryAndName> split = SplitPath(dstPath);
+  if (!split.ok()) return std::nullopt;
+  // A container's folder stays open for the run, as the copying needs.
+  const int dir = containerDir(split->directory);
+  if (dir < 0) return std::nullopt;
+  return copyAhead_->take(srcPath, dir);
 }
 
 Status PosixFileManager::replaceItemAtURL(const URL& originalItemURL, const URL& newItemURL) {

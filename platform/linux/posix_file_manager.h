@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file_manager.h"
+#include "platform/linux/copy_ahead.h"
 #include "platform/linux/copy_progress.h"
 #include "platform/linux/unique_fd.h"
 #include "platform/status_or.h"
@@ -46,6 +47,11 @@ class PosixFileManager : public NSFileManager {
     // Where this run records the temporaries and new items it makes, so that
     // a later share can clear what it leaves if it dies; none records nothing.
     std::shared_ptr<RunJournal> journal;
+    // The files the share is going to copy, in order: copyItemIntoPlace
+    // copies those after the first one ahead, on a thread of its own, into
+    // unnamed files of the container (see CopyAhead). A hint; none, or
+    // paths never copied, change nothing but the time taken.
+    std::vector<std::string> expectedSources;
   };
 
   explicit PosixFileManager(std::string dataHome);
@@ -71,6 +77,9 @@ class PosixFileManager : public NSFileManager {
   // made; with `unnamed`, a regular file may come back there, unnamed,
   // instead (see CopyTarget).
   Status copyTo(const URL& src, const std::string& dstPath, UniqueFd* unnamed);
+  // The copy of `srcPath` made ahead for `dstPath`, when that is in a
+  // container this run opened.
+  std::optional<UnnamedCopy> takeCopyAhead(const std::string& srcPath, const std::string& dstPath);
   // Remembers paths (and their parent directories) for the next sync.
   void record(const std::vector<std::string>& paths);
   // Paths at or below `from` are now found at `to`.
@@ -108,6 +117,8 @@ class PosixFileManager : public NSFileManager {
   // Containers made or found this run, by group identifier: checked once,
   // open for the whole run.
   std::map<std::string, Container> containers_;
+  // After the containers: its thread copies into their open folders.
+  std::unique_ptr<CopyAhead> copyAhead_;
 };
 
 }  // namespace platform::linux_platform

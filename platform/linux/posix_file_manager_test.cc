@@ -393,6 +393,54 @@ TEST_F(PosixFileManagerTest, CopyIntoPlaceLeavesOnlyTheItemAndNamesATemporaryOnl
   EXPECT_EQ(ReadFile(root() / "place" / "item"), "original");
 }
 
+std::size_t OpenFileCount() {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+// Told which files the share will copy, the manager copies them ahead into
+// unnamed files. Whatever the share does with the list (copies in order,
+// leaves some out, meets a missing file, a folder or a taken place), each
+// place gets exactly its own source's bytes, no other name appears, and the
+// copies never taken are gone with the manager.
+TEST_F(PosixFileManagerTest, CopiesMadeAheadGoOnlyWhereTheShareCopiesAndInOrder) {
+  std::vector<std::string> expected;
+  for (int i = 0; i < 40; ++i) {
+    const fs::path source = root() / ("f" + std::to_string(i));
+    WriteFile(source, std::string(static_cast<std::size_t>(i * 997), static_cast<char>('a' + i % 26)));
+    expected.push_back(source.string());
+  }
+  fs::create_directories(root() / "folder");
+  WriteFile(root() / "folder" / "inner", "inner");
+  expected.insert(expected.begin() + 5, (root() / "folder").string());
+  expected.insert(expected.begin() + 9, (root() / "missing").string());
+  const std::size_t filesBefore = OpenFileCount();
+  const fs::path container = tmp_.path() / "data" / "group-containers" / "shared";
+  {
+    PosixFileManager manager((tmp_.path() / "data").string(), {nullptr, SyncMethod::kFileSystem, nullptr, expected});
+    const auto place = manager.containerURLForSecurityApplicationGroupIdentifier("shared");
+    ASSERT_TRUE(place);
+    WriteFile(container / "f12", "taken");
+    std::vector<std::string> placed;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const std::string name = fs::path(expected[i]).filename();
+      if (name == "f3" || (name >= "f20" && name < "f25") || name == "f39") continue;  // left out by the share
+      const Status copied = manager.copyItemIntoPlace(FileURL(expected[i]), place->appendingPathComponent(name),
+                                                      place->appendingPathComponent(".incoming-" + name));
+      EXPECT_EQ(copied.ok(), name != "missing") << name << ": " << copied.message();
+      if (copied.ok()) placed.push_back(name);
+    }
+    std::sort(placed.begin(), placed.end());
+    EXPECT_EQ(Names(container), placed);
+    for (const std::string& name : placed) {
+      if (name == "folder") continue;
+      EXPECT_EQ(ReadFile(container / name), ReadFile(root() / name)) << name;
+    }
+    EXPECT_EQ(ReadFile(container / "folder" / "inner"), "inner");
+    EXPECT_TRUE(manager.synchronizeWrittenItems().ok());
+  }
+  EXPECT_EQ(OpenFileCount(), filesBefore);
+}
+
 // --- writing ---------------------------------------------------------------
 
 TEST_F(PosixFileManagerTest, AtomicWriteLeavesOnlyTheFinishedFile) {
