@@ -131,6 +131,9 @@ Status CopyOpenedFileData(int in, const struct stat& st, int out, const std::str
         StartWriteBack(out, copied, static_cast<std::uint64_t>(moved));
         copied += static_cast<std::uint64_t>(moved);
         if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(moved));
+        // All the size it had when opened: the copy is that snapshot, and
+        // the call that would only report the end is saved (one per file).
+        if (st.st_size > 0 && copied == static_cast<std::uint64_t>(st.st_size)) return Status::OK();
         continue;
       }
       if (moved == 0) {
