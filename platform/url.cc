@@ -40,25 +40,29 @@ bool HasOnlyURLCharacters(std::string_view text) {
   return true;
 }
 
-struct Parts {
+}  // namespace
+
+struct URL::Parts {
   std::string scheme;
   std::string host;  // still escaped
   std::string path;  // still escaped
 };
 
-std::optional<Parts> Split(const std::string& text) {
+namespace {
+
+std::shared_ptr<const URL::Parts> Split(const std::string& text) {
   char* scheme = nullptr;
   char* host = nullptr;
   char* path = nullptr;
   if (!g_uri_split(text.c_str(), G_URI_FLAGS_ENCODED, &scheme, nullptr, &host, nullptr, &path, nullptr,
                    nullptr, nullptr)) {
-    return std::nullopt;
+    return nullptr;
   }
   GCharPtr owned_scheme(scheme), owned_host(host), owned_path(path);
-  Parts parts;
-  if (scheme) parts.scheme = scheme;
-  if (host) parts.host = host;
-  if (path) parts.path = path;
+  auto parts = std::make_shared<URL::Parts>();
+  if (scheme) parts->scheme = scheme;
+  if (host) parts->host = host;
+  if (path) parts->path = path;
   return parts;
 }
 
@@ -79,41 +83,42 @@ URL URL::fileURLWithPath(std::string_view path, bool isDirectory) {
     absolute = base + absolute;
   }
   if (isDirectory && absolute.back() != '/') absolute += '/';
-  return URL("file://" + EscapeURLPath(absolute));
+  return FromText("file://" + EscapeURLPath(absolute));
+}
+
+URL URL::FromText(std::string text) {
+  std::shared_ptr<const Parts> parts = Split(text);
+  return URL(std::move(text), std::move(parts));
 }
 
 std::optional<URL> URL::URLWithString(std::string_view text) {
   if (text.empty() || !HasOnlyURLCharacters(text)) return std::nullopt;
   std::string owned(text);
-  if (!Split(owned)) return std::nullopt;
-  return URL(std::move(owned));
+  std::shared_ptr<const Parts> parts = Split(owned);
+  if (!parts) return std::nullopt;
+  return URL(std::move(owned), std::move(parts));
 }
 
-std::string URL::scheme() const {
-  auto parts = Split(text_);
-  return parts ? parts->scheme : std::string();
-}
+std::string URL::scheme() const { return parts_ ? parts_->scheme : std::string(); }
 
 bool URL::isLocalFileURL() const {
-  auto parts = Split(text_);
+  const auto& parts = parts_;
   return parts && g_ascii_strcasecmp(parts->scheme.c_str(), "file") == 0 &&
          (parts->host.empty() || g_ascii_strcasecmp(parts->host.c_str(), "localhost") == 0);
 }
 
 std::string URL::path() const {
-  auto parts = Split(text_);
-  if (!parts) return std::string();
-  std::string decoded = parts->path;
-  if (GCharPtr unescaped{g_uri_unescape_string(parts->path.c_str(), nullptr)}) decoded = unescaped.get();
+  if (!parts_) return std::string();
+  std::string decoded = parts_->path;
+  if (GCharPtr unescaped{g_uri_unescape_string(parts_->path.c_str(), nullptr)}) decoded = unescaped.get();
   while (decoded.size() > 1 && decoded.back() == '/') decoded.pop_back();
   return decoded;
 }
 
 std::string URL::lastPathComponent() const {
   // Split before decoding, so an escaped "/" (%2F) stays inside the name.
-  auto parts = Split(text_);
-  if (!parts) return std::string();
-  std::string escaped = parts->path;
+  if (!parts_) return std::string();
+  std::string escaped = parts_->path;
   while (escaped.size() > 1 && escaped.back() == '/') escaped.pop_back();
   if (escaped.empty() || escaped == "/") return escaped;
   const auto slash = escaped.rfind('/');
@@ -129,7 +134,7 @@ URL URL::appendingPathComponent(std::string_view component) const {
   if (rest_at == std::string::npos) rest_at = text_.size();
   std::string base = text_.substr(0, rest_at);
   if (base.empty() || base.back() != '/') base += '/';
-  return URL(base + EscapeURLPath(component) + text_.substr(rest_at));
+  return FromText(base + EscapeURLPath(component) + text_.substr(rest_at));
 }
 
 URL URL::deletingLastPathComponent() const {
@@ -140,7 +145,7 @@ URL URL::deletingLastPathComponent() const {
   while (base.size() > 1 && base.back() == '/' && base[base.size() - 2] != '/') base.pop_back();
   const auto slash = base.rfind('/');
   if (slash == std::string::npos || (slash > 0 && base[slash - 1] == '/')) return *this;
-  return URL(base.substr(0, slash + 1) + text_.substr(rest_at));
+  return FromText(base.substr(0, slash + 1) + text_.substr(rest_at));
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,7 +9,8 @@ namespace platform {
 
 // A URL that keeps the text it was made from, as the platform's URL type does:
 // parsing neither removes "." and ".." segments nor decodes escapes. Escapes
-// are decoded only where a plain file name or path is asked for.
+// are decoded only where a plain file name or path is asked for. The text is
+// split into its parts once, when the URL is made; copies share the parts.
 class URL {
  public:
   // A file URL for an absolute path. Every byte of the path that may not
@@ -47,9 +49,15 @@ class URL {
 
   bool operator==(const URL& other) const { return text_ == other.text_; }
 
+  struct Parts;  // the scheme (lower-case), host and path (both still escaped)
+
  private:
-  explicit URL(std::string text) : text_(std::move(text)) {}
+  URL(std::string text, std::shared_ptr<const Parts> parts) : text_(std::move(text)), parts_(std::move(parts)) {}
+  // For texts made here, which always split; one that did not would have no parts.
+  static URL FromText(std::string text);
+
   std::string text_;
+  std::shared_ptr<const Parts> parts_;
 };
 
 // Percent-escapes every byte but letters, digits and -._~!$&'()*+,;=:@/.
