@@ -325,17 +325,26 @@ void RunJournal::finish() {
   abandoned_ = true;
   // Whatever temporaries are still there go; the items placed stay, as every
   // finished share's copies do.
-  if (auto entries = ReadRecord(fd_.get())) {
-    SweepReport ignored;
-    Clear(*entries, /*runDied=*/false, ignored, temporariesMoved_);
+  std::vector<Entry> entries;
+  for (std::size_t start = 0, end; (end = finishLines_.find('\n', start)) != std::string::npos; start = end + 1) {
+    if (auto entry = ParseLine(std::string_view(finishLines_).substr(start, end - start))) {
+      entries.push_back(std::move(*entry));
+    }
   }
+  SweepReport ignored;
+  Clear(entries, /*runDied=*/false, ignored, temporariesMoved_);
   (void)::unlink(path_.c_str());
 }
 
 void RunJournal::append(const std::string& line) {
   std::lock_guard lock(mutex_);
   if (abandoned_) return;
-  if (!WriteText(fd_.get(), line)) abandonLocked();
+  if (!WriteText(fd_.get(), line)) {
+    abandonLocked();
+    return;
+  }
+  // The kinds of line Clear() acts on when the run finished.
+  if (line[0] == 'T' || line[0] == 'A' || line[0] == 'S') finishLines_ += line;
 }
 
 void RunJournal::abandonLocked() {

@@ -110,6 +110,10 @@ class RunJournal {
   UniqueFd fd_;
   std::string path_;
   std::unordered_set<std::string> temporariesMoved_;
+  // The lines a finished run still acts on (temporaries, items moved aside,
+  // the suite's temporary), kept so that finish() need not read back a
+  // record that holds a line for every item placed.
+  std::string finishLines_;
   bool placedItems_ = false;
   bool abandoned_ = false;  // or finished: nothing more is written
 };
