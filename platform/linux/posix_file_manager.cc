@@ -278,9 +278,7 @@ std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIden
   }
   {
     std::lock_guard lock(mutex_);
-    if (const auto it = containers_.find(groupIdentifier); it != containers_.end()) {
-      return URL::fileURLWithPath(it->second.path, true);
-    }
+    if (const auto it = containers_.find(groupIdentifier); it != containers_.end()) return it->second.url;
   }
   const std::string path = JoinPath(JoinPath(dataHome_, "group-containers"), groupIdentifier);
 
@@ -309,8 +307,9 @@ std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIden
   record(created);
   // Made or found once per run: later attachments take it as it is.
   std::lock_guard lock(mutex_);
-  const auto it = containers_.emplace(groupIdentifier, Container{path, std::move(dir)}).first;
-  return URL::fileURLWithPath(it->second.path, true);
+  const auto it =
+      containers_.emplace(groupIdentifier, Container{path, std::move(dir), URL::fileURLWithPath(path, true)}).first;
+  return it->second.url;
 }
 
 int PosixFileManager::containerDir(const std::string& directory) {

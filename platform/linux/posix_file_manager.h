@@ -103,6 +103,7 @@ class PosixFileManager : public NSFileManager {
   struct Container {
     std::string path;
     UniqueFd dir;
+    URL url;  // handed out for every attachment
   };
 
   const std::string dataHome_;
