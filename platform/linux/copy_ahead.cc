@@ -5,6 +5,8 @@
 #include <thread>
 #include <utility>
 
+#include <fcntl.h>
+
 namespace platform::linux_platform {
 namespace {
 
@@ -24,6 +26,12 @@ constexpr std::size_t kFilesBeforeJudging = 8;
 // How often a take looks whether the copy it waits for is done before it
 // sleeps (each look yields the processor once).
 constexpr int kSpinsBeforeSleeping = 200;
+
+// Whether the file system of the open folder `dir` makes unnamed files;
+// where it does not, every copy made ahead would fail.
+bool UnnamedFilesIn(int dir) {
+  return UniqueFd(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)).valid();
+}
 
 }  // namespace
 
@@ -64,7 +72,7 @@ std::optional<UnnamedCopy> CopyAhead::take(const std::string& srcPath, int dir) 
     started_ = true;
     dir_ = dir;
     nextToCopy_ = i + 1;
-    addWorker();
+    if (UnnamedFilesIn(dir)) addWorker();
   } else if (dir == dir_) {
     // A worker is at this very file, which takes some tens of microseconds:
     // look again a while before sleeping, since sleeping and being woken
