@@ -3,6 +3,7 @@
 // makes the batch durable.
 // COPY_ITEMS_SYNC=each flushes item by item, =fs with one syncfs; by default
 // the file manager chooses by how much unwritten data the system holds.
+// COPY_ITEMS_AHEAD=0 turns off copying ahead.
 // Lets bench/copy_bench.sh measure the copy engine on its own:
 //   copy_items [--file] PATH [[--file] PATH ...]
 #include <cstdio>
@@ -23,6 +24,12 @@ int main(int argc, char** argv) {
   if (const char* sync = std::getenv("COPY_ITEMS_SYNC")) {
     if (std::strcmp(sync, "each") == 0) options.sync = SyncMethod::kEachItem;
     if (std::strcmp(sync, "fs") == 0) options.sync = SyncMethod::kFileSystem;
+  }
+  // The files are copied ahead as in a share, unless COPY_ITEMS_AHEAD=0.
+  if (const char* ahead = std::getenv("COPY_ITEMS_AHEAD"); ahead == nullptr || std::strcmp(ahead, "0") != 0) {
+    for (int i = 1; i < argc; ++i) {
+      if (std::strcmp(argv[i], "--file") != 0) options.expectedSources.push_back(URL::fileURLWithPath(argv[i]).path());
+    }
   }
   PosixFileManager manager(DefaultDataHome(), options);
   const auto container =
