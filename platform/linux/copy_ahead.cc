@@ -105,6 +105,11 @@ std::optional<UnnamedCopy> CopyAhead::take(const std::string& srcPath, int dir) 
   return copy;
 }
 
+bool CopyAhead::allTaken() {
+  std::lock_guard lock(mutex_);
+  return nextToTake_ == states_.size();
+}
+
 void CopyAhead::run() {
   std::unique_lock lock(mutex_);
   for (;;) {

@@ -54,6 +54,9 @@ class CopyAhead {
   // `dir`, which must stay open while this object lives.
   std::optional<UnnamedCopy> take(const std::string& srcPath, int dir);
 
+  // Whether every expected source has been taken or passed over.
+  bool allTaken();
+
  private:
   enum class State : unsigned char { waiting, copying, ready, failed, passed };
   void run();

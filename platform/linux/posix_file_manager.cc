@@ -268,6 +268,11 @@ PosixFileManager::PosixFileManager(std::string dataHome, Options options)
   }
 }
 
+PosixFileManager::~PosixFileManager() {
+  std::lock_guard lock(earlyFlushMutex_);
+  if (earlyFlush_.joinable()) earlyFlush_.join();
+}
+
 std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIdentifier(
     const std::string& groupIdentifier) {
   // The identifier becomes one path component; nothing may take it elsewhere.
@@ -380,6 +385,23 @@ Status PosixFileManager::copyItemAtURL(const URL& src, const URL& dst) {
 }
 
 Status PosixFileManager::copyItemIntoPlace(const URL& src, const URL& originalItemURL, const URL& temporaryURL) {
+  Status status = placeCopy(src, originalItemURL, temporaryURL);
+  if (status.ok() && copyAhead_ && copyAhead_->allTaken()) startEarlyFlush();
+  return status;
+}
+
+void PosixFileManager::startEarlyFlush() {
+  std::lock_guard lock(earlyFlushMutex_);
+  if (earlyFlushStarted_) return;
+  earlyFlushStarted_ = true;
+  try {
+    earlyFlush_ = std::thread([this] { (void)flushWritten(); });
+  } catch (const std::system_error&) {
+    // synchronizeWrittenItems flushes it all then.
+  }
+}
+
+Status PosixFileManager::placeCopy(const URL& src, const URL& originalItemURL, const URL& temporaryURL) {
   if (Status local = RequireLocalFileURLs({&src, &originalItemURL, &temporaryURL}); !local.ok()) return local;
   const std::string sourcePath = src.path();
   const std::string originalPath = originalItemURL.path();
@@ -542,6 +564,14 @@ void PosixFileManager::forgetBelow(const std::string& path) {
 }
 
 Status PosixFileManager::synchronizeWrittenItems() {
+  {
+    std::lock_guard lock(earlyFlushMutex_);
+    if (earlyFlush_.joinable()) earlyFlush_.join();
+  }
+  return flushWritten();
+}
+
+Status PosixFileManager::flushWritten() {
   std::set<std::string> paths;
   {
     std::lock_guard lock(mutex_);

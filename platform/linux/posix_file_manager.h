@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file_manager.h"
@@ -56,6 +57,7 @@ class PosixFileManager : public NSFileManager {
 
   explicit PosixFileManager(std::string dataHome);
   PosixFileManager(std::string dataHome, Options options);
+  ~PosixFileManager() override;  // waits for a flush started early
 
   std::optional<URL> containerURLForSecurityApplicationGroupIdentifier(
       const std::string& groupIdentifier) override;
@@ -70,6 +72,10 @@ class PosixFileManager : public NSFileManager {
   // go through the temporary name.
   Status copyItemIntoPlace(const URL& src, const URL& originalItemURL, const URL& temporaryURL) override;
   Status writeData(const Data& data, const URL& url, bool atomically) override;
+  // Once the last of the expected sources is in place, a flush of everything
+  // written so far starts in the background: it overlaps what the share does
+  // before it hands over (the list is encoded meanwhile). This waits for
+  // it, then flushes whatever came after, and what it could not.
   Status synchronizeWrittenItems() override;
 
  private:
@@ -77,6 +83,11 @@ class PosixFileManager : public NSFileManager {
   // made; with `unnamed`, a regular file may come back there, unnamed,
   // instead (see CopyTarget).
   Status copyTo(const URL& src, const std::string& dstPath, UniqueFd* unnamed);
+  // copyItemIntoPlace without the check for the early flush.
+  Status placeCopy(const URL& src, const URL& originalItemURL, const URL& temporaryURL);
+  // Makes what was written so far durable; on a failure it is kept for the next call.
+  Status flushWritten();
+  void startEarlyFlush();
   // The copy of `srcPath` made ahead for `dstPath`, when that is in a
   // container this run opened.
   std::optional<UnnamedCopy> takeCopyAhead(const std::string& srcPath, const std::string& dstPath);
@@ -120,6 +131,9 @@ class PosixFileManager : public NSFileManager {
   std::map<std::string, Container> containers_;
   // After the containers: its thread copies into their open folders.
   std::unique_ptr<CopyAhead> copyAhead_;
+  std::mutex earlyFlushMutex_;
+  bool earlyFlushStarted_ = false;
+  std::thread earlyFlush_;
 };
 
 }  // namespace platform::linux_platform

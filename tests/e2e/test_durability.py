@@ -7,8 +7,9 @@ each descriptor (-y), are read back in the order they happened.
 
 import os
 import re
+import subprocess
 
-from harness import BINARY, SandboxTest
+from harness import BINARY, BUILD_DIR, SandboxTest
 
 TRACED = "trace=fsync,fdatasync,syncfs,rename,renameat,renameat2"
 FSYNC = re.compile(r"\bf(?:data)?sync\(\d+<([^>]*)>")
@@ -55,3 +56,29 @@ class Durability(SandboxTest):
                 for path in [self.box.container / name for name in names] + [self.box.container]:
                     self.assertTrue(whole_file_system or str(path) in flushed,
                                     f"{path} not flushed before the suite:\n" + "\n".join(before))
+
+    def test_a_thumbnail_made_after_the_last_copy_is_on_disk_before_the_suite_names_it(self):
+        # The flush of the copies starts as soon as the last one is in place,
+        # while the movie's thumbnail is still being made; the thumbnail's
+        # name must still be flushed before the suite goes in.
+        cases = [("quiet", 0), ("busy", 128)]
+        for label, unwritten_mib in cases:
+            with self.subTest(label):
+                if unwritten_mib:
+                    with open(self.box.root / f"{label}-download", "wb") as f:
+                        f.write(b"\xa5" * (unwritten_mib << 20))
+                note = self.box.root / "in" / f"{label}.txt"
+                note.write_bytes(b"note")
+                clip = self.box.root / "in" / f"{label}.mp4"
+                subprocess.run([str(BUILD_DIR / "make_test_movie"), str(clip), "--seconds", "1"],
+                               check=True, capture_output=True)
+                result, lines = self.traced_share("--file", note, "--movie", clip)
+                self.assertEqual(result.returncode, 0, result.stderr)
+
+                before = self.until_suite_rename(lines)
+                thumbnail = max(at for at, line in enumerate(before) if "rename" in line and '.jpg"' in line)
+                after = before[thumbnail + 1:]
+                container = str(self.box.container)
+                self.assertTrue(any("syncfs(" in line for line in after) or
+                                any(m and m.group(1) == container for m in map(FSYNC.search, after)),
+                                "the thumbnail's folder was not flushed after it was named:\n" + "\n".join(before))
