@@ -18,15 +18,15 @@ namespace platform::linux_platform {
 class CopyProgress;
 
 // Copies the files a share is going to copy, in the order it will, into
-// unnamed files of their destination folder, on a thread of its own and a
-// bounded amount ahead of the share. The share then only checks that the
-// source is unchanged and links the copy in, while the next files are being
-// copied: on a machine with two cores, copying and placing overlap.
+// unnamed files of their destination folder, on threads of its own and a
+// bounded amount ahead of the share. The share then only links each copy in,
+// while the next files are being copied: on a machine with two cores,
+// copying and placing overlap.
 //
 // Nothing it makes has a name until the share links it in, so copies the
 // share never takes (it failed, or copied something else) vanish when they
 // are dropped or the process ends. A copy is only a shortcut: whenever one
-// is missing, failed or stale, the share copies the file itself, and meets
+// is missing or failed, the share copies the file itself, and meets
 // whatever error there is to meet.
 class CopyAhead {
  public:
@@ -41,17 +41,18 @@ class CopyAhead {
   CopyAhead(std::vector<std::string> sources, CopyProgress* progress, Limits limits);
   CopyAhead(std::vector<std::string> sources, CopyProgress* progress)
       : CopyAhead(std::move(sources), progress, Limits{}) {}
-  ~CopyAhead();  // stops the thread; copies not taken are dropped
+  ~CopyAhead();  // stops the threads; copies not taken are dropped
   CopyAhead(const CopyAhead&) = delete;
   CopyAhead& operator=(const CopyAhead&) = delete;
 
   // The copy of `srcPath` made ahead into the open folder `dir`, if the next
   // expected source equal to `srcPath` was copied there (waiting while it is
   // being copied). That source and the expected ones before it are passed
-  // over for good. The copy is the file as it was when copied, a moment
-  // earlier, as any copy is the file as it was at some moment of the share. The first call copies nothing ahead for
-  // `srcPath` itself: it starts the copying of the sources after it into
-  // `dir`, which must stay open while this object lives.
+  // over for good. The copy is the file as it was a moment earlier, when it
+  // was copied, as any copy is the file as it was at some moment of the
+  // share. The first call copies nothing ahead for `srcPath` itself: it
+  // starts the copying of the sources after it into `dir`, which must stay
+  // open while this object lives.
   std::optional<UnnamedCopy> take(const std::string& srcPath, int dir);
 
   // Whether every expected source has been taken or passed over.
