@@ -52,7 +52,7 @@ class PosixFileManager : public NSFileManager {
     // copies those after the first one ahead, on a thread of its own, into
     // unnamed files of the container (see CopyAhead). A hint; none, or
     // paths never copied, change nothing but the time taken.
-    std::vector<std::string> expectedSources;
+    std::vector<std::string> expectedSources = {};
   };
 
   explicit PosixFileManager(std::string dataHome);
