@@ -181,18 +181,33 @@ Status FillCopy(int src, const struct stat& st, const std::string& srcPath, int 
 bool UnnamedFileUnsupported(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
 
 // Makes an unnamed file in `dir` and fills it from the open regular file
-// `src`. OK with `out` left closed when the file system makes no unnamed
-// files; on a failure, closing `out` frees what was written.
-Status FillUnnamedCopy(int src, const struct stat& st, const std::string& srcPath, int dir,
-                       const std::string& dstPath, CopyProgress* progress, UniqueFd& out) {
-  out = UniqueFd(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777));
-  if (!out.valid()) {
+// `src`, described by `st`. OK with `copy.file` left closed when the file
+// system makes no unnamed files; on a failure, closing it frees what was
+// written.
+Status CopyToUnnamed(int src, const struct stat& st, const std::string& srcPath, int dir,
+                     const std::string& dstPath, CopyProgress* progress, UnnamedCopy& copy) {
+  copy.source = st;
+  copy.file = UniqueFd(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777));
+  if (!copy.file.valid()) {
     if (UnnamedFileUnsupported(errno)) return Status::OK();
     return ErrnoStatus("cannot create", dstPath, errno);
   }
-  Status filled = FillCopy(src, st, srcPath, out.get(), dstPath, progress);
-  if (!filled.ok()) out.reset();
+  Status filled = FillCopy(src, st, srcPath, copy.file.get(), dstPath, progress);
+  if (filled.ok() && ::fstat(copy.file.get(), &copy.copy) != 0) {
+    filled = ErrnoStatus("cannot read the copy of", srcPath, errno);
+  }
+  if (!filled.ok()) copy.file.reset();
   return filled;
+}
+
+// Opens the file or folder at `srcPath` (a link there followed) for copying,
+// checked to be still the one looked at. Named pipes, sockets and devices
+// are refused before anything opens them.
+Status OpenSource(const std::string& srcPath, UniqueFd& src, struct stat& opened) {
+  struct stat st {};
+  if (::stat(srcPath.c_str(), &st) != 0) return ErrnoStatus("cannot read", srcPath, errno);
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
+  return OpenSameFile(AT_FDCWD, srcPath, 0, st, srcPath, src, opened);
 }
 
 class TreeCopier {
@@ -343,54 +358,36 @@ Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* p
 
 StatusOr<UnnamedCopy> CopyFileToUnnamed(const std::string& srcPath, int dir, const std::string& dstPath,
                                         CopyProgress* progress, std::uint64_t maxBytes) {
-  struct stat st {};
-  if (::stat(srcPath.c_str(), &st) != 0) return ErrnoStatus("cannot read", srcPath, errno);
-  if (S_ISDIR(st.st_mode)) return Status::NotSupported(srcPath + " is a folder");
-  if (!S_ISREG(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
-  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) return Status::NotSupported(srcPath + " is too large");
-  UnnamedCopy result;
   UniqueFd src;
-  if (Status opening = OpenSameFile(AT_FDCWD, srcPath, 0, st, srcPath, src, result.source); !opening.ok()) {
-    return opening;
-  }
+  struct stat opened {};
+  if (Status opening = OpenSource(srcPath, src, opened); !opening.ok()) return opening;
+  if (S_ISDIR(opened.st_mode)) return Status::NotSupported(srcPath + " is a folder");
+  if (static_cast<std::uint64_t>(opened.st_size) > maxBytes) return Status::NotSupported(srcPath + " is too large");
   ProgressScope scope(progress);
-  if (Status filled = FillUnnamedCopy(src.get(), result.source, srcPath, dir, dstPath, progress, result.file);
-      !filled.ok()) {
-    return filled;
-  }
-  if (!result.file.valid()) return Status::NotSupported("no unnamed files where " + dstPath + " is");
-  if (::fstat(result.file.get(), &result.copy) != 0) return ErrnoStatus("cannot read the copy of", srcPath, errno);
-  return result;
+  UnnamedCopy copy;
+  if (Status made = CopyToUnnamed(src.get(), opened, srcPath, dir, dstPath, progress, copy); !made.ok()) return made;
+  if (!copy.file.valid()) return Status::NotSupported("no unnamed files where " + dstPath + " is");
+  return copy;
 }
 
 Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
                 CopiedItems* copied, const std::function<void()>& beforeCreating) {
-  struct stat st {};
-  if (::stat(srcPath.c_str(), &st) != 0) {
-    return ErrnoStatus("cannot read", srcPath, errno);
-  }
-  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
-  if (S_ISDIR(st.st_mode) && LiesWithin(dst.dir, st)) {
-    return Status::InvalidArgument("cannot copy folder " + srcPath + " into itself (" + dst.path + ")");
-  }
-
   UniqueFd src;
   struct stat opened {};
-  if (Status opening = OpenSameFile(AT_FDCWD, srcPath, 0, st, srcPath, src, opened); !opening.ok()) {
-    return opening;
+  if (Status opening = OpenSource(srcPath, src, opened); !opening.ok()) return opening;
+  if (S_ISDIR(opened.st_mode) && LiesWithin(dst.dir, opened)) {
+    return Status::InvalidArgument("cannot copy folder " + srcPath + " into itself (" + dst.path + ")");
   }
 
   ProgressScope scope(progress);
   if (dst.unnamed != nullptr && S_ISREG(opened.st_mode)) {
     // Nothing gets the target's name, so whatever is there stays out of it.
-    UniqueFd out;
-    if (Status filled = FillUnnamedCopy(src.get(), opened, srcPath, dst.dir, dst.path, progress, out);
-        !filled.ok()) {
-      return filled;
+    if (Status made = CopyToUnnamed(src.get(), opened, srcPath, dst.dir, dst.path, progress, *dst.unnamed);
+        !made.ok()) {
+      return made;
     }
-    if (out.valid()) {
+    if (dst.unnamed->file.valid()) {
       if (copied != nullptr) copied->bytes += static_cast<std::uint64_t>(opened.st_size);
-      *dst.unnamed = std::move(out);
       return Status::OK();
     }
   }

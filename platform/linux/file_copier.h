@@ -15,6 +15,13 @@ namespace platform::linux_platform {
 
 class CopyProgress;
 
+// A regular file copied into an unnamed file, not yet linked anywhere.
+struct UnnamedCopy {
+  UniqueFd file;         // open for writing
+  struct stat source {};  // the source as it was opened
+  struct stat copy {};    // the copy once complete
+};
+
 // Where a copy goes: `name` in the open directory `dir`; `path` names the
 // same place, for messages and for the list of what was created.
 struct CopyTarget {
@@ -23,11 +30,11 @@ struct CopyTarget {
   const std::string& path;
   // When given and the source is a regular file, the copy is made as an
   // unnamed file in `dir` (O_TMPFILE) where its file system allows, and
-  // handed over here, open for writing, instead of being named `name`: the
-  // caller links it into place. `beforeCreating` does not run then, no path
-  // is added to the copied items, and `name` need not be free. Left closed
-  // when the copy is named.
-  UniqueFd* unnamed = nullptr;
+  // handed over here instead of being named `name`: the caller links it into
+  // place. `beforeCreating` does not run then, no path is added to the
+  // copied items, and `name` need not be free. Its file is left closed when
+  // the copy is named.
+  UnnamedCopy* unnamed = nullptr;
 };
 
 // What a copy made: every path created, and the bytes of file data copied.
@@ -47,13 +54,6 @@ struct CopiedItems {
 // can make it durable in one batch.
 Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress* progress,
                 CopiedItems* copied, const std::function<void()>& beforeCreating = {});
-
-// A regular file copied into an unnamed file, not yet linked anywhere.
-struct UnnamedCopy {
-  UniqueFd file;         // open for writing
-  struct stat source {};  // the source as it was opened
-  struct stat copy {};    // the copy once complete
-};
 
 // Copies the regular file at `srcPath` (a link there followed) into a new
 // unnamed file (O_TMPFILE) in the open folder `dir`, as CopyItem copies a

@@ -364,7 +364,7 @@ Status RequireLocalFileURLs(std::initializer_list<const URL*> urls) {
 
 }  // namespace
 
-Status PosixFileManager::copyTo(const URL& src, const std::string& dstPath, UniqueFd* unnamed) {
+Status PosixFileManager::copyTo(const URL& src, const std::string& dstPath, UnnamedCopy* unnamed) {
   StatusOr<Parent> parent = parentOf(dstPath);
   if (!parent.ok()) return parent.status();
   std::function<void()> beforeCreating;
@@ -406,27 +406,20 @@ Status PosixFileManager::placeCopy(const URL& src, const URL& originalItemURL, c
   const std::string sourcePath = src.path();
   const std::string originalPath = originalItemURL.path();
   const std::string temporaryPath = temporaryURL.path();
-  UniqueFd unnamed;
-  struct stat st {};
+  UnnamedCopy unnamed;
   if (std::optional<UnnamedCopy> ahead = takeCopyAhead(sourcePath, originalPath)) {
-    unnamed = std::move(ahead->file);
-    st = ahead->copy;
-    unflushedBytes_ += static_cast<std::uint64_t>(st.st_size);
-  } else {
-    if (Status copied = copyTo(src, temporaryPath, UnnamedFilesUsable() ? &unnamed : nullptr); !copied.ok()) {
-      return copied;
-    }
-    if (unnamed.valid() && ::fstat(unnamed.get(), &st) != 0) {
-      return ErrnoStatus("cannot read the copy of", sourcePath, errno);
-    }
+    unnamed = std::move(*ahead);
+    unflushedBytes_ += static_cast<std::uint64_t>(unnamed.copy.st_size);
+  } else if (Status copied = copyTo(src, temporaryPath, UnnamedFilesUsable() ? &unnamed : nullptr); !copied.ok()) {
+    return copied;
   }
-  if (unnamed.valid()) {
+  if (unnamed.file.valid()) {
     StatusOr<Parent> original = parentOf(originalPath);
     if (!original.ok()) return original.status();
-    if (journal_) journal_->willPlaceNewItem(originalPath, IdentityOf(st));
-    if (LinkUnnamedFile(unnamed.get(), original->dir, original->name) == 0) {
+    if (journal_) journal_->willPlaceNewItem(originalPath, IdentityOf(unnamed.copy));
+    if (LinkUnnamedFile(unnamed.file.get(), original->dir, original->name) == 0) {
       record({originalPath});
-      return CloseChecked(unnamed, originalPath);
+      return CloseChecked(unnamed.file, originalPath);
     }
     if (errno != EEXIST) return ErrnoStatus("cannot create", originalPath, errno);
     // The name is taken: the copy takes the temporary name, and replaces
@@ -434,10 +427,10 @@ Status PosixFileManager::placeCopy(const URL& src, const URL& originalItemURL, c
     StatusOr<Parent> temporary = parentOf(temporaryPath);
     if (!temporary.ok()) return temporary.status();
     if (journal_) journal_->willCreateTemporary(temporaryPath);
-    if (LinkUnnamedFile(unnamed.get(), temporary->dir, temporary->name) != 0) {
+    if (LinkUnnamedFile(unnamed.file.get(), temporary->dir, temporary->name) != 0) {
       return ErrnoStatus("cannot create", temporaryPath, errno);
     }
-    if (Status closed = CloseChecked(unnamed, temporaryPath); !closed.ok()) return closed;
+    if (Status closed = CloseChecked(unnamed.file, temporaryPath); !closed.ok()) return closed;
   }
   return replaceItemAtURL(originalItemURL, temporaryURL);
 }

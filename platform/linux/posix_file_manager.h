@@ -82,7 +82,7 @@ class PosixFileManager : public NSFileManager {
   // Copies `src` to `dstPath`, which must be free, and remembers what was
   // made; with `unnamed`, a regular file may come back there, unnamed,
   // instead (see CopyTarget).
-  Status copyTo(const URL& src, const std::string& dstPath, UniqueFd* unnamed);
+  Status copyTo(const URL& src, const std::string& dstPath, UnnamedCopy* unnamed);
   // copyItemIntoPlace without the check for the early flush.
   Status placeCopy(const URL& src, const URL& originalItemURL, const URL& temporaryURL);
   // Makes what was written so far durable; on a failure it is kept for the next call.
