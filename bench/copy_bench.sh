@@ -19,8 +19,8 @@
 #   KEEP_INPUTS=1  keep the generated input files for a later run
 #   BASELINE_COMMAND  another build of the program (given files as
 #                  SHARE_COMMAND is), run alternately with the
-#                  one under test in the file cases (big many tiny), for a
-#                  before/after comparison in the same run
+#                  one under test, for a before/after comparison in the
+#                  same run
 set -euo pipefail
 
 SHARE_COMMAND=${SHARE_COMMAND:-build/halvernsignet-share --file}
@@ -148,6 +148,12 @@ for ((i = 1; i <= N; i++)); do
       add dirty.cpquiet "$cq"; add dirty.cpdirty "$cd_"
       printf 'run %d %-5s share quiet %.3f s  after 1 GiB unsynced %.3f s   cp+sync -f %.3f s / %.3f s\n' \
         "$i" "$case" "$q" "$d" "$cq" "$cd_" >&2
+      if [[ -n ${BASELINE_COMMAND:-} ]]; then
+        bq=$(run_program "${baseline_words[@]}" -- "${files[@]}")
+        bd=$(DIRTY=1 run_program "${baseline_words[@]}" -- "${files[@]}")
+        add dirty.basequiet "$bq"; add dirty.basedirty "$bd"; add dirty.baseratio "$(ratio "$bd" "$bq")"
+        printf 'run %d %-5s baseline quiet %.3f s  after 1 GiB unsynced %.3f s\n' "$i" "$case" "$bq" "$bd" >&2
+      fi
       rm -f "$work/dirty"
       continue
     fi
@@ -175,6 +181,10 @@ for case in $CASES; do
       printf '%-16s share quiet %.3f s   after 1 GiB unsynced %.3f s   median ratio %.2f' \
         "1,000 x 4 KiB" "$(med dirty.quiet)" "$(med dirty.dirty)" "$(med dirty.ratio)"
       printf '   (cp+sync -f: %.3f s / %.3f s)\n' "$(med dirty.cpquiet)" "$(med dirty.cpdirty)"
+      if [[ -n ${BASELINE_COMMAND:-} ]]; then
+        printf '%-16s baseline quiet %.3f s   after 1 GiB unsynced %.3f s   median ratio %.2f\n' \
+          "" "$(med dirty.basequiet)" "$(med dirty.basedirty)" "$(med dirty.baseratio)"
+      fi
       continue ;;
   esac
   printf '%-16s share median %.3f s   cp+sync -f median %.3f s   median ratio share/cp %.2f\n' \
