@@ -61,6 +61,9 @@ class CopyAhead {
  private:
   enum class State : unsigned char { waiting, copying, ready, failed, passed };
   void run();
+  // With the mutex held as `lock`: copies the next expected source, the
+  // mutex released meanwhile.
+  void copyNext(std::unique_lock<std::mutex>& lock);
   // With the mutex held: one more thread copying, up to the limit.
   void addWorker();
   // With the mutex held: whether a worker that found the copies ahead at
