@@ -67,6 +67,7 @@ StatusOr<std::string> SuiteFileContents(plist_t root) {
   std::string text(xml, xmlLength);
   plist_to_xml_free(xml);
   if (XmlCanCarry(text)) {
+    if (text.find('\r') == std::string::npos) return text;
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
