@@ -55,6 +55,35 @@ TEST(EncodeMediaList, EscapesStringsIntoValidJson) {
   EXPECT_EQ(nlohmann::json::parse(json)[0]["path"], "file:///c/\"q\"\\\n\xC3\xA9");
 }
 
+TEST(EncodeMediaList, WritesTheBytesAJsonDocumentOfTheListWouldDump) {
+  struct Case {
+    std::string path;
+    std::optional<std::string> thumbnail;
+    std::optional<double> duration;
+  };
+  const std::vector<Case> cases = {
+      {"file:///c/plain%20name.txt", std::nullopt, std::nullopt},
+      {"q\"uote", "back\\slash", 0.5},
+      {"tab\tnew\nline\x01\x1f", "del\x7f", 1e300},
+      {"\xC3\xA9t\xC3\xA9/\xF0\x9F\x98\x80", "", -0.0},
+      {"", std::nullopt, 9007199254740993.0},
+  };
+  for (const Case& c : cases) {
+    nlohmann::ordered_json object = {{"path", c.path}};
+    if (c.thumbnail) object["thumbnail"] = *c.thumbnail;
+    if (c.duration) {
+      const double d = *c.duration;
+      object["duration"] = std::trunc(d) == d && std::fabs(d) <= 9007199254740992.0
+                               ? nlohmann::ordered_json(static_cast<std::int64_t>(d))
+                               : nlohmann::ordered_json(d);
+    }
+    object["type"] = 1;
+    const std::string expected = "[" + object.dump() + "," + object.dump() + "]";
+    const auto record = Record(c.path, c.thumbnail, c.duration, SharedMediaType::video);
+    EXPECT_EQ(Encode({record, record}), expected) << c.path;
+  }
+}
+
 TEST(DecodeSharedMediaFile, ReadsOptionalKeysAndRejectsBadObjects) {
   auto movie = decodeSharedMediaFile(R"({"type":1,"duration":257,"thumbnail":"t","path":"p","extra":[1]})");
   ASSERT_TRUE(movie);
