@@ -163,6 +163,38 @@ TEST(ParseCommandLine, UsageErrorsShareNothingAndExitTwo) {
   }
 }
 
+TEST(ParseCommandLine, ThousandsOfValuesKeepTheirOrderAndTheFirstFailureIsReported) {
+  const auto files = [](std::size_t count) {
+    std::vector<std::string> args;
+    for (std::size_t i = 0; i < count; ++i) {
+      args.push_back("--file");
+      args.push_back("/f/" + std::to_string(i));
+    }
+    return args;
+  };
+  const Parsed run = Parse(files(1000));
+  ASSERT_EQ(run.result.action, Action::run) << run.err;
+  ASSERT_EQ(run.attachments().size(), 1000u);
+  for (std::size_t i : {0u, 499u, 500u, 999u}) EXPECT_EQ(run.attachments()[i].value, "file:///f/" + std::to_string(i));
+
+  // Bad links placed among 1,000 files at the given value positions.
+  const std::pair<std::vector<std::size_t>, const char*> cases[] = {
+      {{100, 900}, "\"bad 100\""},
+      {{900}, "\"bad 900\""},
+      {{499, 500}, "\"bad 499\""},
+  };
+  for (const auto& [positions, expected] : cases) {
+    std::vector<std::string> args = files(1000);
+    for (std::size_t position : positions) {
+      args[2 * position] = "--url";
+      args[2 * position + 1] = "bad " + std::to_string(position);
+    }
+    const Parsed failed = Parse(args);
+    EXPECT_EQ(failed.result.action, Action::usageError);
+    EXPECT_NE(failed.err.find(expected), std::string::npos) << failed.err;
+  }
+}
+
 TEST(ParseCommandLine, HelpGoesToStandardOutputAndSharesNothing) {
   for (const char* flag : {"--help", "-h"}) {
     const Parsed run = Parse({"--text", "ignored", flag});
