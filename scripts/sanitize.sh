@@ -4,9 +4,10 @@
 #         build-asan/, every test, end-to-end included
 #   tsan: thread (data races) into build-tsan/, only what runs threads: the
 #         tests of the item-load queue, of concurrent writers, copies (those
-#         made ahead included), flushes and completions, and the end-to-end
-#         texts (the real program's load thread, 64 shares at once); only the
-#         binaries those need are built
+#         made ahead included), flushes and completions, the command line's
+#         two threads for thousands of values, and the end-to-end texts (the
+#         real program's load thread, 64 shares at once); only the binaries
+#         those need are built
 # Usage: scripts/sanitize.sh [asan|tsan]...   (both by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,8 +19,8 @@ kinds=("$@")
 for kind in "${kinds[@]}"; do
   case "$kind" in
     asan) dir=build-asan sanitize=address,undefined targets=(all) tests="." ;;
-    tsan) dir=build-tsan sanitize=thread targets=(platform_linux_test share_test halvernsignet-share)
-          tests="ItemLoadQueue|QueuedItemProvider|Concurren|ManyThreads|CopiesMadeAhead|SynchronizeSucceeds|e2e.test_texts_and_links" ;;
+    tsan) dir=build-tsan sanitize=thread targets=(platform_linux_test share_test app_test halvernsignet-share)
+          tests="ItemLoadQueue|QueuedItemProvider|Concurren|ManyThreads|CopiesMadeAhead|SynchronizeSucceeds|ThousandsOfValues|e2e.test_texts_and_links" ;;
     *) echo "unknown sanitizer run: $kind" >&2; exit 2 ;;
   esac
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE="$sanitize" >/dev/null
