@@ -81,8 +81,7 @@ std::optional<UnnamedCopy> CopyAhead::take(const std::string& srcPath, int dir) 
     // a while before sleeping: copying one file takes some tens of
     // microseconds, and sleeping and being woken cost about as much.
     for (int spin = 0; states_[i] == State::copying && spin < kSpinsBeforeSleeping;) {
-      if (!stopping_ && nextToCopy_ < states_.size() && readyFiles_ < limits_.files &&
-          readyBytes_ < limits_.bytes) {
+      if (!stopping_ && nextToCopy_ < states_.size() && belowLimits()) {
         copyNext(lock);
         continue;
       }
@@ -122,7 +121,7 @@ bool CopyAhead::allTaken() {
 void CopyAhead::run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    if (!stopping_ && nextToCopy_ < states_.size() && !(readyFiles_ < limits_.files && readyBytes_ < limits_.bytes)) {
+    if (!stopping_ && nextToCopy_ < states_.size() && !belowLimits()) {
       // Full: wait until the share has taken half, so that waking up is
       // rare (each wake-up is a pair of system calls on both sides).
       ++workersWaiting_;
@@ -162,6 +161,10 @@ void CopyAhead::addWorker() {
   } catch (const std::system_error&) {
     // Fewer threads; with none, the share copies everything itself.
   }
+}
+
+bool CopyAhead::belowLimits() const {
+  return readyFiles_ < limits_.files && readyBytes_ < limits_.bytes;
 }
 
 bool CopyAhead::roomToCopy() const {

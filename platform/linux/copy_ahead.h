@@ -66,6 +66,9 @@ class CopyAhead {
   void copyNext(std::unique_lock<std::mutex>& lock);
   // With the mutex held: one more thread copying, up to the limit.
   void addWorker();
+  // With the mutex held: whether the copies made and not yet taken are
+  // below both limits, so one more may be made.
+  bool belowLimits() const;
   // With the mutex held: whether a worker that found the copies ahead at
   // their limit may go on (they are down to half of it).
   bool roomToCopy() const;
