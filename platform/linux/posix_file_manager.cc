@@ -8,7 +8,10 @@
 #include <initializer_list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -21,6 +24,7 @@
 #include "platform/linux/file_copier.h"
 #include "platform/linux/file_tree.h"
 #include "platform/linux/file_writing.h"
+#include "platform/linux/flush_ring.h"
 #include "platform/linux/proc_fields.h"
 #include "platform/linux/run_journal.h"
 #include "platform/linux/unique_fd.h"
@@ -126,14 +130,6 @@ StatusOr<std::string> MoveAsideThenIn(const Move& move, RunJournal* journal) {
   return aside;
 }
 
-// One recorded item to flush: `name` relative to the open folder `dir`
-// (AT_FDCWD with the whole path when it is not in a container).
-struct FlushItem {
-  int dir;
-  std::string name;
-  const std::string* path;
-};
-
 // How many flushes run at once. Each flush of an item already written out
 // still waits for the disk to empty its cache; run side by side, those waits
 // merge into a few, where one after the other they would add up.
@@ -168,11 +164,47 @@ Status RunInParallel(std::size_t count, const std::function<Status(std::size_t)>
   return firstFailure;
 }
 
+Status FlushFolders(const std::vector<const FlushItem*>& folders) {
+  return RunInParallel(folders.size(), [&](std::size_t i) -> Status {
+    const FlushItem& item = *folders[i];
+    UniqueFd fd(::openat(item.dir, item.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
+      if (errno == ENOENT) return Status::OK();
+      return ErrnoStatus("cannot open folder", *item.path, errno);
+    }
+    if (::fsync(fd.get()) != 0) return ErrnoStatus("cannot write to disk", *item.path, errno);
+    return Status::OK();
+  });
+}
+
+// The items that hold others: every item's folder is recorded with it.
+std::vector<const FlushItem*> FoldersAmong(const std::vector<FlushItem>& items) {
+  std::set<std::string> parents;
+  for (const FlushItem& item : items) parents.insert(ParentPath(*item.path));
+  std::vector<const FlushItem*> folders;
+  for (const FlushItem& item : items) {
+    if (parents.contains(*item.path)) folders.push_back(&item);
+  }
+  return folders;
+}
+
+// From this many items, a ring flushes them (FlushThroughRing); for fewer,
+// setting one up costs more than it saves.
+constexpr std::size_t kItemsForRing = 64;
+
 // fsyncs every file among `items`, then every folder, so that a folder's
 // entries are durable only once what they name is. Items gone since they were
 // written (removed, or moved and recorded again under their new name) and
 // links (their folder holds them) are skipped.
 Status FlushFilesThenFolders(const std::vector<FlushItem>& items) {
+  if (items.size() >= kItemsForRing) {
+    // The ring flushes folders with the files; those holding items are
+    // flushed again once all the items are.
+    if (std::optional<Status> ringed = FlushThroughRing(items)) {
+      if (!ringed->ok()) return *ringed;
+      return FlushFolders(FoldersAmong(items));
+    }
+  }
   std::mutex mutex;
   std::vector<const FlushItem*> folders;
   Status files = RunInParallel(items.size(), [&](std::size_t i) -> Status {
@@ -193,16 +225,7 @@ Status FlushFilesThenFolders(const std::vector<FlushItem>& items) {
     return Status::OK();
   });
   if (!files.ok()) return files;
-  return RunInParallel(folders.size(), [&](std::size_t i) -> Status {
-    const FlushItem& item = *folders[i];
-    UniqueFd fd(::openat(item.dir, item.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid()) {
-      if (errno == ENOENT) return Status::OK();
-      return ErrnoStatus("cannot open folder", *item.path, errno);
-    }
-    if (::fsync(fd.get()) != 0) return ErrnoStatus("cannot write to disk", *item.path, errno);
-    return Status::OK();
-  });
+  return FlushFolders(folders);
 }
 
 // How much unwritten data of other programs a share may wait for.

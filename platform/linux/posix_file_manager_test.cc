@@ -494,6 +494,10 @@ TEST_F(PosixFileManagerTest, SynchronizeSucceedsWithEachMethodAfterMovesAndRemov
     ASSERT_TRUE(manager.replaceItemAtURL(FileURL(dir / "tree"), FileURL(dir / ".tmp-tree")).ok());
     ASSERT_TRUE(manager.writeData(DataFromString("x"), FileURL(dir / "gone"), true).ok());
     ASSERT_TRUE(manager.removeItemAtURL(FileURL(dir / "gone")).ok());
+    // Enough items that each is flushed through a ring, where there is one.
+    for (int i = 0; i < 80; ++i) {
+      ASSERT_TRUE(manager.writeData(DataFromString("n"), FileURL(dir / ("n" + std::to_string(i))), true).ok());
+    }
     EXPECT_TRUE(manager.synchronizeWrittenItems().ok());
     EXPECT_TRUE(manager.synchronizeWrittenItems().ok());  // nothing left to do
     EXPECT_EQ(ReadFile(dir / "tree" / "sub" / "f"), "f");
