@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/linux/glib_handles.h"
+#include "platform/linux/base/glib_handles.h"
 
 namespace platform {
 namespace {
