@@ -4,7 +4,7 @@
 
 #include <gio/gio.h>
 
-#include "platform/linux/base/glib_handles.h"
+#include "platform/glib_handles.h"
 
 namespace platform::linux_platform {
 

@@ -7,7 +7,7 @@
 #include <gio/gio.h>
 #include <unistd.h>
 
-#include "platform/linux/base/glib_handles.h"
+#include "platform/glib_handles.h"
 
 namespace platform::linux_platform {
 namespace {

@@ -24,6 +24,7 @@
 #include "platform/linux/files/file_copier.h"
 #include "platform/linux/base/file_tree.h"
 #include "platform/linux/base/file_writing.h"
+#include "platform/linux/files/atomic_write.h"
 #include "platform/linux/files/flush_ring.h"
 #include "platform/linux/base/proc_fields.h"
 #include "platform/linux/files/run_journal.h"

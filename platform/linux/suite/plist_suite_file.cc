@@ -12,6 +12,7 @@
 
 #include "platform/linux/base/errno_status.h"
 #include "platform/linux/base/file_writing.h"
+#include "platform/linux/files/atomic_write.h"
 #include "platform/linux/suite/plist_nesting.h"
 
 namespace platform::linux_platform {

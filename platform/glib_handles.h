@@ -4,7 +4,7 @@
 
 #include <glib-object.h>
 
-namespace platform::linux_platform {
+namespace platform {
 
 // Owners for GLib memory, objects and errors.
 struct GFreeDeleter {
@@ -22,4 +22,4 @@ using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
 using GCharPtr = std::unique_ptr<char, GFreeDeleter>;
 using GErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
 
-}  // namespace platform::linux_platform
+}  // namespace platform
