@@ -122,6 +122,62 @@ gboolean OnTimeout(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
+// A connection of our own, closed when done, so nothing of it outlives the
+// request or meets another user of the session bus in this process.
+GObjectPtr<GDBusConnection> OwnSessionConnection(const char* address, GError** error) {
+  return GObjectPtr<GDBusConnection>(g_dbus_connection_new_for_address_sync(
+      address,
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, error));
+}
+
+// Runs `context` until the answer comes or `patience` has passed.
+void WaitForAnswer(GMainContext* context, Answer& answer, std::chrono::milliseconds patience) {
+  std::unique_ptr<GSource, SourceDeleter> timeout(
+      g_timeout_source_new(static_cast<guint>(std::max<std::chrono::milliseconds::rep>(0, patience.count()))));
+  g_source_set_callback(timeout.get(), &OnTimeout, &answer, nullptr);
+  g_source_attach(timeout.get(), context);
+  while (!answer.response && !answer.timedOut) g_main_context_iteration(context, TRUE);
+}
+
+PortalOutcome OutcomeOf(const Answer& answer) {
+  if (!answer.response) return Failed("the desktop portal did not answer");
+  if (*answer.response == kResponseSuccess) return PortalOutcome{true, {}};
+  if (*answer.response == kResponseCancelled) return Failed("opening was cancelled");
+  return Failed("the desktop portal could not open it");
+}
+
+// Asks the portal to open `uri` and waits for its answer.
+PortalOutcome RequestOpening(GDBusConnection* bus, GMainContext* context, const std::string& uri,
+                             std::chrono::milliseconds patience) {
+  Answer answer;
+  // Listening starts before the call, as the portal's answer may come before
+  // the call returns.
+  const std::string token = NewToken();
+  const std::string expected = RequestPath(g_dbus_connection_get_unique_name(bus), token);
+  auto subscription = std::make_unique<ResponseSubscription>(bus, context, expected, &answer);
+
+  GVariantBuilder options;
+  g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+  g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
+  GError* error = nullptr;
+  std::unique_ptr<GVariant, VariantDeleter> reply(g_dbus_connection_call_sync(
+      bus, kPortalName, kPortalPath, kOpenURIInterface, "OpenURI",
+      g_variant_new("(ssa{sv})", "", uri.c_str(), &options), G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1,
+      nullptr, &error));
+  if (!reply) return Failed("the desktop portal cannot open URLs", error);
+  const gchar* handle = nullptr;
+  g_variant_get(reply.get(), "(&o)", &handle);
+  if (expected != handle) {
+    // A portal that does not honour handle_token answers on another object.
+    subscription.reset();
+    subscription = std::make_unique<ResponseSubscription>(bus, context, handle, &answer);
+  }
+  WaitForAnswer(context, answer, patience);
+  return OutcomeOf(answer);
+}
+
 }  // namespace
 
 bool RunningInSandbox() { return ::access("/.flatpak-info", F_OK) == 0; }
@@ -132,60 +188,9 @@ PortalOutcome OpenURIThroughPortal(const std::string& uri, std::chrono::millisec
   if (!address) return Failed("no session bus for the desktop portal", error);
 
   ThreadDefaultContext context;
-  // A connection of our own, closed when done, so nothing of it outlives the
-  // request or meets another user of the session bus in this process.
-  GObjectPtr<GDBusConnection> bus(g_dbus_connection_new_for_address_sync(
-      address.get(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &error));
+  GObjectPtr<GDBusConnection> bus = OwnSessionConnection(address.get(), &error);
   if (!bus) return Failed("cannot connect to the session bus", error);
-
-  Answer answer;
-  PortalOutcome outcome;
-  {
-    // Listening starts before the call, as the portal's answer may come
-    // before the call returns.
-    const std::string token = NewToken();
-    const std::string expected = RequestPath(g_dbus_connection_get_unique_name(bus.get()), token);
-    auto subscription = std::make_unique<ResponseSubscription>(bus.get(), context.get(), expected, &answer);
-
-    GVariantBuilder options;
-    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-    std::unique_ptr<GVariant, VariantDeleter> reply(g_dbus_connection_call_sync(
-        bus.get(), kPortalName, kPortalPath, kOpenURIInterface, "OpenURI",
-        g_variant_new("(ssa{sv})", "", uri.c_str(), &options), G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1,
-        nullptr, &error));
-    if (!reply) {
-      subscription.reset();
-      g_dbus_connection_close_sync(bus.get(), nullptr, nullptr);
-      return Failed("the desktop portal cannot open URLs", error);
-    }
-    const gchar* handle = nullptr;
-    g_variant_get(reply.get(), "(&o)", &handle);
-    if (expected != handle) {
-      // A portal that does not honour handle_token answers on another object.
-      subscription.reset();
-      subscription = std::make_unique<ResponseSubscription>(bus.get(), context.get(), handle, &answer);
-    }
-
-    std::unique_ptr<GSource, SourceDeleter> timeout(
-        g_timeout_source_new(static_cast<guint>(std::max<std::chrono::milliseconds::rep>(0, patience.count()))));
-    g_source_set_callback(timeout.get(), &OnTimeout, &answer, nullptr);
-    g_source_attach(timeout.get(), context.get());
-    while (!answer.response && !answer.timedOut) g_main_context_iteration(context.get(), TRUE);
-
-    if (!answer.response) {
-      outcome = Failed("the desktop portal did not answer");
-    } else if (*answer.response == kResponseSuccess) {
-      outcome.opened = true;
-    } else if (*answer.response == kResponseCancelled) {
-      outcome = Failed("opening was cancelled");
-    } else {
-      outcome = Failed("the desktop portal could not open it");
-    }
-  }
+  const PortalOutcome outcome = RequestOpening(bus.get(), context.get(), uri, patience);
   g_dbus_connection_close_sync(bus.get(), nullptr, nullptr);
   return outcome;
 }
