@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/base64.h"
 #include "platform/url.h"
 
 namespace app {
@@ -76,10 +77,10 @@ AttachmentSpec ParseAttachment(const json& object, const std::string& where) {
       result.payload = AttachmentSpec::Payload::url;
       result.value = text;
     } else if (key == "data") {
-      auto bytes = DecodeBase64(text);
+      const std::optional<platform::Data> bytes = platform::Base64DecodedData(text);
       if (!bytes) throw Refusal{at + ": not valid Base64 (standard alphabet, padded, no blanks)"};
       result.payload = AttachmentSpec::Payload::data;
-      result.value = std::move(*bytes);
+      result.value = platform::StringFromData(*bytes);
     } else {
       result.payload = AttachmentSpec::Payload::error;
       result.value = text;
@@ -117,45 +118,7 @@ ItemSpec ParseItem(const json& item, const std::string& where) {
   return result;
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 }  // namespace
-
-std::optional<std::string> DecodeBase64(std::string_view text) {
-  if (text.size() % 4 != 0) return std::nullopt;
-  std::size_t padding = 0;
-  if (!text.empty() && text.back() == '=') padding = text[text.size() - 2] == '=' ? 2 : 1;
-  std::string out;
-  out.reserve(text.size() / 4 * 3);
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (std::size_t i = 0; i < text.size() - padding; ++i) {
-    const int value = Base64Value(text[i]);
-    if (value < 0) return std::nullopt;  // also a "=" before the end
-    bits = (bits << 6) | static_cast<std::uint32_t>(value);
-    if (++count == 4) {
-      out.push_back(static_cast<char>((bits >> 16) & 0xff));
-      out.push_back(static_cast<char>((bits >> 8) & 0xff));
-      out.push_back(static_cast<char>(bits & 0xff));
-      bits = 0;
-      count = 0;
-    }
-  }
-  if (count == 3) {  // one "=": two more bytes
-    out.push_back(static_cast<char>((bits >> 10) & 0xff));
-    out.push_back(static_cast<char>((bits >> 2) & 0xff));
-  } else if (count == 2) {  // "==": one more byte
-    out.push_back(static_cast<char>((bits >> 4) & 0xff));
-  }
-  return out;
-}
 
 ManifestResult ParseManifest(std::string_view text) {
   const json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
