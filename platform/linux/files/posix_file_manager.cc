@@ -28,6 +28,7 @@
 #include "platform/linux/base/proc_fields.h"
 #include "platform/linux/files/run_journal.h"
 #include "platform/linux/base/unique_fd.h"
+#include "platform/linux/base/xdg_dirs.h"
 
 namespace platform::linux_platform {
 
@@ -308,7 +309,7 @@ std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIden
     std::lock_guard lock(mutex_);
     if (const auto it = containers_.find(groupIdentifier); it != containers_.end()) return it->second.url;
   }
-  const std::string path = JoinPath(JoinPath(dataHome_, "group-containers"), groupIdentifier);
+  const std::string path = ContainerDirectory(dataHome_, groupIdentifier);
 
   // Usually there already: one open instead of a mkdir per path component.
   const auto openDirectory = [&] { return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); };
