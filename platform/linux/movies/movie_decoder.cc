@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/linux/base/errno_status.h"
 #include "platform/linux/movies/ffmpeg_error.h"
 #include "platform/linux/movies/frame_scaler.h"
 #include "platform/linux/movies/memory_reader.h"
@@ -80,8 +81,7 @@ Status MovieDecoder::open(const std::string& path) {
   // A FIFO or device would block open() or never end, beyond the interrupt's reach.
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
-    const int err = errno;
-    return Status::FromErrno(err, std::string("cannot open the movie: ") + std::strerror(err));
+    return ErrnoStatus("cannot open the movie", errno);
   }
   if (!S_ISREG(info.st_mode)) return Status::NotSupported("not a regular file");
   // The explicit "file:" keeps a path with a colon from naming a protocol.
