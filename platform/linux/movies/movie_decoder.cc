@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -27,8 +26,6 @@ namespace {
 // (concat, HLS, DASH, image sequences, playlists).
 constexpr char kMovieFormats[] =
     "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,avi,mpegts,mpeg,flv,ogg,asf,mxf,dv,nut,wtv";
-
-std::atomic<std::int64_t> processFramesDecoded{0};
 
 bool SizeAllowed(std::int64_t width, std::int64_t height) {
   return width <= MovieDecoder::kMaxSide && height <= MovieDecoder::kMaxSide &&
@@ -58,8 +55,6 @@ std::int64_t PacketTime(const AVPacket& packet) {
 }
 
 }  // namespace
-
-std::int64_t FramesDecodedInProcess() { return processFramesDecoded.load(); }
 
 MovieDecoder::MovieDecoder(const std::string& path) { openStatus_ = open(path); }
 
@@ -228,7 +223,6 @@ int MovieDecoder::decodeHeldPacket() {
   result = avcodec_receive_frame(codec_.get(), frame_.get());
   if (result >= 0) {
     ++framesDecoded_;
-    ++processFramesDecoded;
   }
   return result;
 }
@@ -244,8 +238,7 @@ int MovieDecoder::decodeOnwards(int* packetsLeft) {
     result = avcodec_receive_frame(codec_.get(), frame_.get());
     if (result >= 0) {
       ++framesDecoded_;
-      ++processFramesDecoded;
-      return 0;
+        return 0;
     }
     if (result != AVERROR(EAGAIN) || draining) return result;
     do {
