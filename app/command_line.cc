@@ -5,9 +5,7 @@
 
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -206,9 +204,6 @@ platform::StatusOr<AttachmentSpec> AttachmentFor(const Options& o, const CLI::Op
   return BareArgument(value);
 }
 
-// Below this many values one thread makes the attachments.
-constexpr std::size_t kValuesForTwoThreads = 512;
-
 // Every item option and bare argument, in the order typed.
 platform::StatusOr<std::vector<AttachmentSpec>> AttachmentsInTypedOrder(const CLI::App& cli, const Options& o) {
   // parse_order() lists every value as it was typed; the n-th time an option
@@ -225,31 +220,13 @@ platform::StatusOr<std::vector<AttachmentSpec>> AttachmentsInTypedOrder(const CL
     values.emplace_back(option, &option->results()[index]);
   }
 
-  // Each value is looked at on its own (a stat, a URL to write), so with
-  // thousands of files two threads share the work; the first failure in
-  // typed order is the one reported, as if made one after the other.
-  std::vector<std::optional<platform::StatusOr<AttachmentSpec>>> made(values.size());
-  const auto makeRange = [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-      made[i] = AttachmentFor(o, values[i].first, *values[i].second);
-      if (!made[i]->ok()) return;
-    }
-  };
-  const std::size_t half = values.size() >= kValuesForTwoThreads ? values.size() / 2 : values.size();
-  std::thread second;
-  try {
-    if (half < values.size()) second = std::thread(makeRange, half, values.size());
-  } catch (const std::system_error&) {
-    makeRange(half, values.size());
-  }
-  makeRange(0, half);
-  if (second.joinable()) second.join();
-
+  // The first failure in typed order is the one reported.
   std::vector<AttachmentSpec> attachments;
   attachments.reserve(values.size());
-  for (std::optional<platform::StatusOr<AttachmentSpec>>& attachment : made) {
-    if (!attachment->ok()) return attachment->status();
-    attachments.push_back(std::move(*attachment).value());
+  for (const auto& [option, value] : values) {
+    platform::StatusOr<AttachmentSpec> attachment = AttachmentFor(o, option, *value);
+    if (!attachment.ok()) return attachment.status();
+    attachments.push_back(std::move(attachment).value());
   }
   return attachments;
 }

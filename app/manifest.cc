@@ -10,169 +10,166 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/base64.h"
+#include "platform/status_or.h"
 #include "platform/url.h"
 
 namespace app {
 namespace {
 
 using nlohmann::json;
+using platform::Status;
+using platform::StatusOr;
 
-// A refusal travels up as the first error met; the parse stops there.
-struct Refusal {
-  std::string message;
-};
+// A refusal of the manifest: the first problem met, and the parse stops there.
+Status Refusal(std::string message) { return Status::InvalidArgument(std::move(message)); }
 
 std::string TypeName(const json& value) { return value.type_name(); }
 
 constexpr std::array<const char*, 4> kPayloadKeys = {"string", "url", "data", "error"};
 
-void RequireOnlyKeys(const json& object, std::initializer_list<std::string_view> allowed, const std::string& where) {
+Status RequireOnlyKeys(const json& object, std::initializer_list<std::string_view> allowed, const std::string& where) {
   for (const auto& [key, value] : object.items()) {
     bool known = false;
     for (auto name : allowed) known = known || key == name;
-    if (!known) throw Refusal{where + ": unknown key \"" + key + "\""};
+    if (!known) return Refusal(where + ": unknown key \"" + key + "\"");
   }
+  return Status::OK();
 }
 
-AttachmentSpec ParseAttachment(const json& object, const std::string& where) {
-  if (!object.is_object()) throw Refusal{where + ": an attachment must be an object, not " + TypeName(object)};
-  RequireOnlyKeys(object, {"types", "string", "url", "data", "error", "delayMs"}, where);
-
-  AttachmentSpec result;
+StatusOr<std::vector<std::string>> ParseTypes(const json& object, const std::string& where) {
   const auto types = object.find("types");
-  if (types == object.end()) throw Refusal{where + ": \"types\" is missing"};
-  if (!types->is_array()) throw Refusal{where + ".types: must be an array of type identifiers, not " + TypeName(*types)};
+  if (types == object.end()) return Refusal(where + ": \"types\" is missing");
+  if (!types->is_array()) return Refusal(where + ".types: must be an array of type identifiers, not " + TypeName(*types));
+  std::vector<std::string> result;
   for (std::size_t i = 0; i < types->size(); ++i) {
     const json& type = (*types)[i];
     if (!type.is_string()) {
-      throw Refusal{where + ".types[" + std::to_string(i) + "]: must be a string, not " + TypeName(type)};
+      return Refusal(where + ".types[" + std::to_string(i) + "]: must be a string, not " + TypeName(type));
     }
-    result.types.push_back(type.get<std::string>());
-  }
-
-  const char* payloadKey = nullptr;
-  for (const char* key : kPayloadKeys) {
-    if (!object.contains(key)) continue;
-    if (payloadKey) {
-      throw Refusal{where + ": \"" + payloadKey + "\" and \"" + key + "\" both given; an attachment delivers one"};
-    }
-    payloadKey = key;
-  }
-  if (payloadKey) {
-    const json& value = object.at(payloadKey);
-    const std::string at = where + "." + payloadKey;
-    if (!value.is_string()) throw Refusal{at + ": must be a string, not " + TypeName(value)};
-    const std::string text = value.get<std::string>();
-    const std::string_view key = payloadKey;
-    if (key == "string") {
-      // The suite stores a text only up to its first NUL; never store it cut.
-      if (text.find('\0') != std::string::npos) {
-        throw Refusal{at + ": the text holds a NUL character (\\u0000), which the settings suite cannot store"};
-      }
-      result.payload = AttachmentSpec::Payload::string;
-      result.value = text;
-    } else if (key == "url") {
-      if (!platform::URL::URLWithString(text)) throw Refusal{at + ": \"" + text + "\" is not a valid URL"};
-      result.payload = AttachmentSpec::Payload::url;
-      result.value = text;
-    } else if (key == "data") {
-      auto bytes = DecodeBase64(text);
-      if (!bytes) throw Refusal{at + ": not valid Base64 (standard alphabet, padded, no blanks)"};
-      result.payload = AttachmentSpec::Payload::data;
-      result.value = std::move(*bytes);
-    } else {
-      result.payload = AttachmentSpec::Payload::error;
-      result.value = text;
-    }
-  }
-
-  if (const auto delay = object.find("delayMs"); delay != object.end()) {
-    const std::string range = "an integer from 0 to " + std::to_string(kMaxDelayMs);
-    if (!delay->is_number_integer()) throw Refusal{where + ".delayMs: must be " + range + ", not " + TypeName(*delay)};
-    const bool inRange = delay->is_number_unsigned() ? delay->get<std::uint64_t>() <= kMaxDelayMs
-                                                     : delay->get<std::int64_t>() >= 0 &&
-                                                           delay->get<std::int64_t>() <= kMaxDelayMs;
-    if (!inRange) throw Refusal{where + ".delayMs: must be " + range + ", not " + delay->dump()};
-    result.delayMs = delay->get<int>();
+    result.push_back(type.get<std::string>());
   }
   return result;
 }
 
-ItemSpec ParseItem(const json& item, const std::string& where) {
+// The one payload an attachment delivers, if it names one, into `result`.
+Status ParsePayload(const json& object, const std::string& where, AttachmentSpec& result) {
+  const char* payloadKey = nullptr;
+  for (const char* key : kPayloadKeys) {
+    if (!object.contains(key)) continue;
+    if (payloadKey) {
+      return Refusal(where + ": \"" + payloadKey + "\" and \"" + key + "\" both given; an attachment delivers one");
+    }
+    payloadKey = key;
+  }
+  if (!payloadKey) return Status::OK();
+  const json& value = object.at(payloadKey);
+  const std::string at = where + "." + payloadKey;
+  if (!value.is_string()) return Refusal(at + ": must be a string, not " + TypeName(value));
+  const std::string text = value.get<std::string>();
+  const std::string_view key = payloadKey;
+  if (key == "string") {
+    // The suite stores a text only up to its first NUL; never store it cut.
+    if (text.find('\0') != std::string::npos) {
+      return Refusal(at + ": the text holds a NUL character (\\u0000), which the settings suite cannot store");
+    }
+    result.payload = AttachmentSpec::Payload::string;
+    result.value = text;
+  } else if (key == "url") {
+    if (!platform::URL::URLWithString(text)) return Refusal(at + ": \"" + text + "\" is not a valid URL");
+    result.payload = AttachmentSpec::Payload::url;
+    result.value = text;
+  } else if (key == "data") {
+    const std::optional<platform::Data> bytes = platform::Base64DecodedData(text);
+    if (!bytes) return Refusal(at + ": not valid Base64 (standard alphabet, padded, no blanks)");
+    result.payload = AttachmentSpec::Payload::data;
+    result.value = platform::StringFromData(*bytes);
+  } else {
+    result.payload = AttachmentSpec::Payload::error;
+    result.value = text;
+  }
+  return Status::OK();
+}
+
+StatusOr<int> ParseDelay(const json& delay, const std::string& where) {
+  const std::string range = "an integer from 0 to " + std::to_string(kMaxDelayMs);
+  if (!delay.is_number_integer()) return Refusal(where + ".delayMs: must be " + range + ", not " + TypeName(delay));
+  const bool inRange = delay.is_number_unsigned() ? delay.get<std::uint64_t>() <= kMaxDelayMs
+                                                  : delay.get<std::int64_t>() >= 0 &&
+                                                        delay.get<std::int64_t>() <= kMaxDelayMs;
+  if (!inRange) return Refusal(where + ".delayMs: must be " + range + ", not " + delay.dump());
+  return delay.get<int>();
+}
+
+StatusOr<AttachmentSpec> ParseAttachment(const json& object, const std::string& where) {
+  if (!object.is_object()) return Refusal(where + ": an attachment must be an object, not " + TypeName(object));
+  if (Status keys = RequireOnlyKeys(object, {"types", "string", "url", "data", "error", "delayMs"}, where); !keys.ok()) {
+    return keys;
+  }
+  AttachmentSpec result;
+  StatusOr<std::vector<std::string>> types = ParseTypes(object, where);
+  if (!types.ok()) return types.status();
+  result.types = std::move(types).value();
+  if (Status payload = ParsePayload(object, where, result); !payload.ok()) return payload;
+  if (const auto delay = object.find("delayMs"); delay != object.end()) {
+    StatusOr<int> delayMs = ParseDelay(*delay, where);
+    if (!delayMs.ok()) return delayMs.status();
+    result.delayMs = *delayMs;
+  }
+  return result;
+}
+
+StatusOr<ItemSpec> ParseItem(const json& item, const std::string& where) {
   ItemSpec result;
   if (!item.is_object()) {
     result.isExtensionItem = false;
     return result;
   }
-  RequireOnlyKeys(item, {"attachments"}, where);
+  if (Status keys = RequireOnlyKeys(item, {"attachments"}, where); !keys.ok()) return keys;
   const auto attachments = item.find("attachments");
   if (attachments == item.end() || attachments->is_null()) return result;
   if (!attachments->is_array()) {
-    throw Refusal{where + ".attachments: must be an array, not " + TypeName(*attachments)};
+    return Refusal(where + ".attachments: must be an array, not " + TypeName(*attachments));
   }
   result.attachments.emplace();
   for (std::size_t i = 0; i < attachments->size(); ++i) {
-    result.attachments->push_back(ParseAttachment((*attachments)[i], where + ".attachments[" + std::to_string(i) + "]"));
+    StatusOr<AttachmentSpec> attachment =
+        ParseAttachment((*attachments)[i], where + ".attachments[" + std::to_string(i) + "]");
+    if (!attachment.ok()) return attachment.status();
+    result.attachments->push_back(std::move(attachment).value());
   }
   return result;
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
+StatusOr<std::vector<ItemSpec>> ParseDocument(const json& document) {
+  if (!document.is_object()) return Refusal("the top level must be an object, not " + TypeName(document));
+  if (Status keys = RequireOnlyKeys(document, {"inputItems"}, "the top level"); !keys.ok()) return keys;
+  const auto items = document.find("inputItems");
+  if (items == document.end()) return Refusal("\"inputItems\" is missing");
+  if (!items->is_array()) return Refusal("inputItems: must be an array, not " + TypeName(*items));
+  std::vector<ItemSpec> parsed;
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    StatusOr<ItemSpec> item = ParseItem((*items)[i], "inputItems[" + std::to_string(i) + "]");
+    if (!item.ok()) return item.status();
+    parsed.push_back(std::move(item).value());
+  }
+  return parsed;
 }
 
 }  // namespace
 
-std::optional<std::string> DecodeBase64(std::string_view text) {
-  if (text.size() % 4 != 0) return std::nullopt;
-  std::size_t padding = 0;
-  if (!text.empty() && text.back() == '=') padding = text[text.size() - 2] == '=' ? 2 : 1;
-  std::string out;
-  out.reserve(text.size() / 4 * 3);
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (std::size_t i = 0; i < text.size() - padding; ++i) {
-    const int value = Base64Value(text[i]);
-    if (value < 0) return std::nullopt;  // also a "=" before the end
-    bits = (bits << 6) | static_cast<std::uint32_t>(value);
-    if (++count == 4) {
-      out.push_back(static_cast<char>((bits >> 16) & 0xff));
-      out.push_back(static_cast<char>((bits >> 8) & 0xff));
-      out.push_back(static_cast<char>(bits & 0xff));
-      bits = 0;
-      count = 0;
-    }
-  }
-  if (count == 3) {  // one "=": two more bytes
-    out.push_back(static_cast<char>((bits >> 10) & 0xff));
-    out.push_back(static_cast<char>((bits >> 2) & 0xff));
-  } else if (count == 2) {  // "==": one more byte
-    out.push_back(static_cast<char>((bits >> 4) & 0xff));
-  }
-  return out;
-}
-
 ManifestResult ParseManifest(std::string_view text) {
   const json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (document.is_discarded()) return {std::nullopt, "not valid JSON"};
+  // The one place where what the JSON library throws is caught: the walk
+  // checks each value's type before reading it, so this is a safety net,
+  // never the way a refusal travels.
   try {
-    if (!document.is_object()) throw Refusal{"the top level must be an object, not " + TypeName(document)};
-    RequireOnlyKeys(document, {"inputItems"}, "the top level");
-    const auto items = document.find("inputItems");
-    if (items == document.end()) throw Refusal{"\"inputItems\" is missing"};
-    if (!items->is_array()) throw Refusal{"inputItems: must be an array, not " + TypeName(*items)};
-    std::vector<ItemSpec> parsed;
-    for (std::size_t i = 0; i < items->size(); ++i) {
-      parsed.push_back(ParseItem((*items)[i], "inputItems[" + std::to_string(i) + "]"));
-    }
-    return {std::move(parsed), {}};
-  } catch (const Refusal& refusal) {
-    return {std::nullopt, refusal.message};
+    StatusOr<std::vector<ItemSpec>> parsed = ParseDocument(document);
+    if (!parsed.ok()) return {std::nullopt, parsed.status().message()};
+    return {std::move(parsed).value(), {}};
+  } catch (const json::exception& error) {
+    return {std::nullopt, error.what()};
   }
 }
 

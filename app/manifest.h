@@ -29,8 +29,4 @@ ManifestResult ParseManifest(std::string_view json);
 // Reads the manifest at `path` ("-": from `standardInput`) and parses it.
 ManifestResult ReadManifest(const std::string& path, std::istream& standardInput);
 
-// Strict Base64 (standard alphabet, "=" padding, no line breaks or blanks);
-// none when the text is not exactly that.
-std::optional<std::string> DecodeBase64(std::string_view text);
-
 }  // namespace app

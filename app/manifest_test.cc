@@ -103,17 +103,6 @@ TEST(ParseManifest, MalformedManifestsNameTheProblem) {
   }
 }
 
-TEST(DecodeBase64, StrictStandardAlphabetWithPadding) {
-  EXPECT_EQ(DecodeBase64(""), "");
-  EXPECT_EQ(DecodeBase64("YQ=="), "a");
-  EXPECT_EQ(DecodeBase64("YWI="), "ab");
-  EXPECT_EQ(DecodeBase64("YWJj"), "abc");
-  EXPECT_EQ(DecodeBase64("+/+/"), std::string("\xfb\xff\xbf", 3));
-  for (const char* bad : {"YQ", "YQ=", "Y===", "====", "YW=j", "YWJj\n", "YW Jj", "-_-_", "YQ==YQ==", "YWJ\x80"}) {
-    EXPECT_FALSE(DecodeBase64(bad)) << bad;
-  }
-}
-
 TEST(ReadManifest, FromFileOrStandardInput) {
   testsupport::TempDir temp;
   const auto path = temp.path() / "manifest.json";

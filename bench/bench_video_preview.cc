@@ -1,8 +1,7 @@
 // One movie preview exactly as a share makes it: the controller's
-// makeVideoPreview on the real platform (FFmpeg, the POSIX file manager), in a
-// fresh container each run so no earlier thumbnail is ever reused.
-// Prints the media record on stdout; frames decoded and the step's own time
-// on stderr.
+// previewOfMovieCopy on the real platform (FFmpeg, the POSIX file manager),
+// in a fresh container each run so no earlier thumbnail is ever reused.
+// Prints the media record on stdout; the step's own time on stderr.
 //   bench_video_preview MOVIE
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <iostream>
 
 #include "platform/linux/movies/ffmpeg_av_foundation.h"
-#include "platform/linux/movies/movie_decoder.h"
 #include "platform/linux/files/posix_file_manager.h"
 #include "platform/linux/base/random_uuid_source.h"
 #include "platform/linux/extension/stderr_outcome_report.h"
@@ -49,17 +47,17 @@ int main(int argc, char** argv) {
       {std::make_shared<lp::PosixFileManager>(dataHome), std::make_shared<NoSuites>(),
        std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::FfmpegAVFoundation>(),
        std::make_shared<lp::StdioOutput>(stdout), std::make_shared<lp::StderrOutcomeReport>(stderr)});
-  const auto record = controller->makeVideoPreview(movie);
+  const auto preview = controller->previewOfMovieCopy(movie);
   const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - started;
 
-  if (record) {
-    const auto json = halvernsignet_mobile_Share::encodeMediaList({record});
+  if (preview.ok()) {
+    const auto json = halvernsignet_mobile_Share::encodeMediaList({*preview});
     std::cout << (json ? platform::StringFromData(*json) : "(a record JSON cannot carry)") << "\n";
   } else {
-    std::cerr << "no preview\n";
+    std::cerr << "no preview: " << preview.status().message() << "\n";
   }
-  std::cerr << "frames decoded: " << lp::FramesDecodedInProcess() << "\npreview step: " << spent.count() << " ms\n";
+  std::cerr << "preview step: " << spent.count() << " ms\n";
   std::error_code ignored;
   fs::remove_all(dataHome, ignored);
-  return record ? 0 : 1;
+  return preview.ok() ? 0 : 1;
 }

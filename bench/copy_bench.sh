@@ -20,10 +20,11 @@
 #   DIRTY_WITHOUT_CP=1  the dirty case runs only the share (and the
 #                  baseline): no `cp` runs between theirs, whose final
 #                  flush of 1 GiB would slow whatever runs next
-#   BASELINE_COMMAND  another build of the program (given files as
-#                  SHARE_COMMAND is), run alternately with the
-#                  one under test, for a before/after comparison in the
-#                  same run
+#   BASELINE_COMMAND  other builds of the program, separated by ";" (each
+#                  given files as SHARE_COMMAND is), run alternately with
+#                  the one under test, for a before/after comparison in the
+#                  same run: each reports its median, the spread of its
+#                  runs and the median of its per-run ratio to the share
 set -euo pipefail
 
 SHARE_COMMAND=${SHARE_COMMAND:-build/halvernsignet-share --file}
@@ -31,7 +32,14 @@ N=${N:-5}
 BASE=${BENCH_DIR:-/var/tmp}
 CASES=${CASES:-big many tiny dirty}
 read -r -a share_words <<<"$SHARE_COMMAND"
-read -r -a baseline_words <<<"${BASELINE_COMMAND:-}"
+baselines=()
+if [[ -n ${BASELINE_COMMAND:-} ]]; then
+  IFS=';' read -r -a baselines <<<"$BASELINE_COMMAND"
+  for ((b = 0; b < ${#baselines[@]}; b++)); do
+    read -r -a words <<<"${baselines[b]}"
+    baselines[b]="${words[*]}"
+  done
+fi
 file_flag=""
 if [[ ${#share_words[@]} -gt 1 && ${share_words[-1]} == -* ]]; then
   file_flag=${share_words[-1]}
@@ -133,7 +141,28 @@ declare -A times
 add() { times[$1]+="$2 "; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a / b }'; }
 
+# The programs of one round: the one under test, cp (not in the dirty case
+# with DIRTY_WITHOUT_CP=1) and each baseline. Their order turns by one every
+# round, so that no program always runs first (or right after cp's flush).
+programs=(share cp)
+for ((b = 0; b < ${#baselines[@]}; b++)); do programs+=("base$b"); done
+
+# run_one WHO FILES...: one timed run of the program WHO.
+run_one() {
+  local who=$1
+  shift
+  case $who in
+    share) run_share "$@" ;;
+    cp) run_cp "$@" ;;
+    base*)
+      local words
+      read -r -a words <<<"${baselines[${who#base}]}"
+      run_program "${words[@]}" -- "$@" ;;
+  esac
+}
+
 for ((i = 1; i <= N; i++)); do
+  order=("${programs[@]:i % ${#programs[@]}}" "${programs[@]:0:i % ${#programs[@]}}")
   for case in $CASES; do
     case $case in
       big) files=("$work/in/big") ;;
@@ -142,66 +171,74 @@ for ((i = 1; i <= N; i++)); do
       dirty) files=("${thousand[@]}") ;;
       *) echo "copy_bench: unknown case $case" >&2; exit 2 ;;
     esac
-    if [[ $case == dirty ]]; then
-      q=$(run_share "${files[@]}")
-      d=$(DIRTY=1 run_share "${files[@]}")
-      if [[ ${DIRTY_WITHOUT_CP:-0} != 1 ]]; then
-        cq=$(run_cp "${files[@]}")
-        cd_=$(DIRTY=1 run_cp "${files[@]}")
-        add dirty.cpquiet "$cq"; add dirty.cpdirty "$cd_"
+    declare -A quiet=() dirty=() took=()
+    for who in "${order[@]}"; do
+      if [[ $case == dirty ]]; then
+        [[ $who == cp && ${DIRTY_WITHOUT_CP:-0} == 1 ]] && continue
+        quiet[$who]=$(run_one "$who" "${files[@]}")
+        dirty[$who]=$(DIRTY=1 run_one "$who" "${files[@]}")
+        rm -f "$work/dirty"
+        printf 'run %d %-5s %-6s quiet %.3f s  after 1 GiB unsynced %.3f s\n' \
+          "$i" "$case" "$who" "${quiet[$who]}" "${dirty[$who]}" >&2
+      else
+        took[$who]=$(run_one "$who" "${files[@]}")
+        printf 'run %d %-5s %-6s %.3f s\n' "$i" "$case" "$who" "${took[$who]}" >&2
       fi
-      add dirty.quiet "$q"; add dirty.dirty "$d"; add dirty.ratio "$(ratio "$d" "$q")"
-      printf 'run %d %-5s share quiet %.3f s  after 1 GiB unsynced %.3f s' "$i" "$case" "$q" "$d" >&2
-      if [[ ${DIRTY_WITHOUT_CP:-0} != 1 ]]; then printf '   cp+sync -f %.3f s / %.3f s' "$cq" "$cd_" >&2; fi
-      printf '\n' >&2
-      if [[ -n ${BASELINE_COMMAND:-} ]]; then
-        bq=$(run_program "${baseline_words[@]}" -- "${files[@]}")
-        bd=$(DIRTY=1 run_program "${baseline_words[@]}" -- "${files[@]}")
-        add dirty.basequiet "$bq"; add dirty.basedirty "$bd"; add dirty.baseratio "$(ratio "$bd" "$bq")"
-        printf 'run %d %-5s baseline quiet %.3f s  after 1 GiB unsynced %.3f s\n' "$i" "$case" "$bq" "$bd" >&2
+    done
+    for who in "${programs[@]}"; do
+      if [[ $case == dirty ]]; then
+        [[ -z ${quiet[$who]:-} ]] && continue
+        add "dirty.$who.quiet" "${quiet[$who]}"; add "dirty.$who.dirty" "${dirty[$who]}"
+        add "dirty.$who.ratio" "$(ratio "${dirty[$who]}" "${quiet[$who]}")"
+        if [[ $who == base* ]]; then
+          add "dirty.$who.quietpair" "$(ratio "${quiet[$who]}" "${quiet[share]}")"
+          add "dirty.$who.dirtypair" "$(ratio "${dirty[$who]}" "${dirty[share]}")"
+        fi
+      else
+        add "$case.$who" "${took[$who]}"
+        [[ $who != cp ]] && add "$case.$who.ratio" "$(ratio "${took[$who]}" "${took[cp]}")"
+        [[ $who == base* ]] && add "$case.$who.pair" "$(ratio "${took[$who]}" "${took[share]}")"
       fi
-      rm -f "$work/dirty"
-      continue
-    fi
-    s=$(run_share "${files[@]}")
-    c=$(run_cp "${files[@]}")
-    add "$case.share" "$s"; add "$case.cp" "$c"; add "$case.ratio" "$(ratio "$s" "$c")"
-    printf 'run %d %-5s share %.3f s  cp+sync -f %.3f s\n' "$i" "$case" "$s" "$c" >&2
-    if [[ -n ${BASELINE_COMMAND:-} ]]; then
-      b=$(run_program "${baseline_words[@]}" -- "${files[@]}")
-      add "$case.base" "$b"; add "$case.baseratio" "$(ratio "$b" "$c")"
-      printf 'run %d %-5s baseline %.3f s\n' "$i" "$case" "$b" >&2
-    fi
+    done
+    unset quiet dirty took
   done
 done
 
 med() { tr ' ' '\n' <<<"${times[$1]}" | grep . | median; }
+# The fastest and slowest run: how far this machine wandered.
+range() { tr ' ' '\n' <<<"${times[$1]}" | grep . | sort -g | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%.3f-%.3f", lo, hi}'; }
 echo "command under test: $SHARE_COMMAND; runs: $N; on $(findmnt -no FSTYPE -T "$work");" \
   "load $(cut -d' ' -f1-3 /proc/loadavg)"
+for ((b = 0; b < ${#baselines[@]}; b++)); do echo "baseline $((b + 1)): ${baselines[b]}"; done
 for case in $CASES; do
   case $case in
     big) label="1 GiB file" ;;
     many) label="500 x 200 KiB" ;;
     tiny) label="10,000 x 4 KiB" ;;
     dirty)
-      printf '%-16s share quiet %.3f s   after 1 GiB unsynced %.3f s   median ratio %.2f' \
-        "1,000 x 4 KiB" "$(med dirty.quiet)" "$(med dirty.dirty)" "$(med dirty.ratio)"
+      printf '%-16s share quiet %.3f s (%s)   after 1 GiB unsynced %.3f s (%s)   median ratio %.2f' \
+        "1,000 x 4 KiB" "$(med dirty.share.quiet)" "$(range dirty.share.quiet)" \
+        "$(med dirty.share.dirty)" "$(range dirty.share.dirty)" "$(med dirty.share.ratio)"
       if [[ ${DIRTY_WITHOUT_CP:-0} != 1 ]]; then
-        printf '   (cp+sync -f: %.3f s / %.3f s)' "$(med dirty.cpquiet)" "$(med dirty.cpdirty)"
+        printf '   (cp+sync -f: %.3f s / %.3f s)' "$(med dirty.cp.quiet)" "$(med dirty.cp.dirty)"
       fi
       printf '\n'
-      if [[ -n ${BASELINE_COMMAND:-} ]]; then
-        printf '%-16s baseline quiet %.3f s   after 1 GiB unsynced %.3f s   median ratio %.2f\n' \
-          "" "$(med dirty.basequiet)" "$(med dirty.basedirty)" "$(med dirty.baseratio)"
-      fi
+      for ((b = 0; b < ${#baselines[@]}; b++)); do
+        printf '%-16s baseline %d quiet %.3f s (%s)   after 1 GiB unsynced %.3f s (%s)   median ratio %.2f   median of baseline/share: quiet %.3f, after 1 GiB %.3f\n' \
+          "" "$((b + 1))" "$(med "dirty.base$b.quiet")" "$(range "dirty.base$b.quiet")" \
+          "$(med "dirty.base$b.dirty")" "$(range "dirty.base$b.dirty")" "$(med "dirty.base$b.ratio")" \
+          "$(med "dirty.base$b.quietpair")" "$(med "dirty.base$b.dirtypair")"
+      done
       continue ;;
   esac
-  printf '%-16s share median %.3f s   cp+sync -f median %.3f s   median ratio share/cp %.2f\n' \
-    "$label" "$(med "$case.share")" "$(med "$case.cp")" "$(med "$case.ratio")"
-  if [[ -n ${BASELINE_COMMAND:-} ]]; then
-    printf '%-16s baseline median %.3f s   median ratio baseline/cp %.2f\n' \
-      "" "$(med "$case.base")" "$(med "$case.baseratio")"
-  fi
+  printf '%-16s share median %.3f s (%s)   cp+sync -f median %.3f s (%s)   median ratio share/cp %.2f\n' \
+    "$label" "$(med "$case.share")" "$(range "$case.share")" "$(med "$case.cp")" "$(range "$case.cp")" \
+    "$(med "$case.share.ratio")"
+  for ((b = 0; b < ${#baselines[@]}; b++)); do
+    printf '%-16s baseline %d median %.3f s (%s)   median ratio baseline/cp %.2f   median of baseline/share %.3f\n' \
+      "" "$((b + 1))" "$(med "$case.base$b")" "$(range "$case.base$b")" "$(med "$case.base$b.ratio")" \
+      "$(med "$case.base$b.pair")"
+  done
 done
 
 # Peak memory of sharing a 2 GiB file.

@@ -9,6 +9,7 @@
 
 #include "receive/receipt_output.h"
 #include "receive/receiver.h"
+#include "share/app_group.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr int kUsageError = 2;
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string defaultGroup = std::string("group.") + build_config::kHostAppBundleIdentifier;
+  const std::string defaultGroup = halvernsignet_mobile_Share::AppGroupIdentifierFor(build_config::kHostAppBundleIdentifier);
   CLI::App cli{"Reads what halvernsignet-share handed over to halvernsignet: the texts, or the records of\n"
                "the copied media, under \"ShareKey\" in the app group's settings suite.",
                kProgram};

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <optional>
-#include <string_view>
 #include <system_error>
 
 #include "platform/url.h"
@@ -12,20 +11,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 // Whether `path` lies strictly below `directory` (both absolute and normal).
 bool IsBelow(const fs::path& path, const fs::path& directory) {
   const fs::path relative = path.lexically_relative(directory);
   return !relative.empty() && relative != "." && *relative.begin() != "..";
-}
-
-// The host part of a file URL must be empty or "localhost": any other
-// names a file on another machine.
-bool IsLocalFileURL(const platform::URL& url) {
-  const std::string& text = url.absoluteString();
-  const std::string_view rest = std::string_view(text).substr(url.scheme().size() + 1);
-  return StartsWith(rest, "///") || StartsWith(rest, "//localhost/");
 }
 
 }  // namespace
@@ -33,7 +22,8 @@ bool IsLocalFileURL(const platform::URL& url) {
 std::optional<std::string> ProblemWithContainerFile(const std::string& urlText, const std::string& containerDirectory) {
   const auto url = platform::URL::URLWithString(urlText);
   if (!url || !url->isFileURL()) return "not a file URL";
-  if (!IsLocalFileURL(*url)) return "not a local file URL";
+  // A file URL of another host names a file on another machine.
+  if (!url->isLocalFileURL()) return "not a local file URL";
   const std::string path = url->path();
   if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos) return "not a local file URL";
 

@@ -4,13 +4,15 @@
 #include "platform/linux/base/xdg_dirs.h"
 #include "receive/payload_reading.h"
 #include "receive/suite_value.h"
+#include "share/app_group.h"
 
 namespace halvernsignet_receive {
 namespace {
 
 namespace lp = platform::linux_platform;
 
-constexpr const char* kSharedKey = "ShareKey";
+// The key as the suite's C API takes it.
+const std::string kSharedKey(halvernsignet_mobile_Share::kSharedKey);
 
 }  // namespace
 
@@ -23,7 +25,7 @@ ReceiveOptions DefaultReceiveOptions(std::string appGroupIdentifier) {
 }
 
 std::string ContainerDirectory(const ReceiveOptions& options) {
-  return options.dataHome + "/group-containers/" + options.appGroupIdentifier;
+  return lp::ContainerDirectory(options.dataHome, options.appGroupIdentifier);
 }
 
 Receipt Receive(const ReceiveOptions& options) {
@@ -49,7 +51,7 @@ Receipt Receive(const ReceiveOptions& options) {
     return Receipt::Failed(root.status().message());
   }
 
-  Receipt receipt = ReadPayload(ValueForKey(root->get(), kSharedKey), ContainerDirectory(options));
+  Receipt receipt = ReadPayload(ValueForKey(root->get(), kSharedKey.c_str()), ContainerDirectory(options));
   if (receipt.outcome != Receipt::Outcome::read) return receipt;
   if (options.deliver && !options.deliver(receipt)) {
     return Receipt::Failed(options.take ? "the payload could not be handed on; it was not taken"
@@ -57,7 +59,7 @@ Receipt Receive(const ReceiveOptions& options) {
   }
   if (!options.take) return receipt;
 
-  plist_dict_remove_item(root->get(), kSharedKey);
+  plist_dict_remove_item(root->get(), kSharedKey.c_str());
   if (const platform::Status written = suite.write(root->get()); !written.ok()) {
     return Receipt::Failed("the payload was not taken: " + written.message());
   }

@@ -11,8 +11,6 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake ninja-build pkg-config python3 shared-mime-info
   libglib2.0-dev libplist-dev nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev
-  # Many small files flushed inside the kernel, through io_uring.
-  liburing-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libgtk-4-dev
   # Desktop tests: entries checked and launched through GIO, dialogs in Xvfb

@@ -48,10 +48,6 @@ std::string ShareViewController::containerFileName(const platform::URL& source, 
   return services_.uuids->uuidString() + "." + ExtensionOf(sourceName, kind);
 }
 
-bool ShareViewController::copyIntoContainer(const platform::URL& source, const platform::URL& destination) {
-  return copyItemIntoContainer(source, destination).ok();
-}
-
 platform::Status ShareViewController::copyItemIntoContainer(const platform::URL& source,
                                                             const platform::URL& destination) {
   platform::NSFileManager& files = *services_.fileManager;

@@ -9,7 +9,7 @@ namespace halvernsignet_mobile_Share {
 ShareViewController::ShareViewController(PlatformServices services)
     : hostAppBundleIdentifier(build_config::kHostAppBundleIdentifier),
       shareProtocol("halvernsignet"),
-      sharedKey("ShareKey"),
+      sharedKey(kSharedKey),
       imageContentType(platform::kUTTypeImage),
       videoContentType(platform::kUTTypeMovie),
       textContentType(platform::kUTTypeText),

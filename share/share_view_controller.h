@@ -98,8 +98,9 @@ class ShareViewController : public platform::SLComposeServiceViewController,
 
   // Files in the container.
   std::string containerFileName(const platform::URL& source, SharedMediaType kind);
-  bool copyIntoContainer(const platform::URL& source, const platform::URL& destination);
-  std::shared_ptr<SharedMediaFile> makeVideoPreview(const platform::URL& movieCopy);
+  // A movie copy's record: its thumbnail (made, or found already there) and
+  // its duration; the reason when none can be made.
+  platform::StatusOr<std::shared_ptr<SharedMediaFile>> previewOfMovieCopy(const platform::URL& movieCopy);
 
  private:
   explicit ShareViewController(PlatformServices services);
@@ -116,9 +117,9 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   void appendText(std::string text, std::int64_t index, std::string itemName);
   void appendMedia(std::shared_ptr<SharedMediaFile> record, std::int64_t index, std::string itemName);
 
-  // copyIntoContainer and makeVideoPreview, with the reason of a failure.
+  // Copies `source` to `destination` in the container; a failure is its
+  // "Cannot copy item at ..." line, and its reason.
   platform::Status copyItemIntoContainer(const platform::URL& source, const platform::URL& destination);
-  platform::StatusOr<std::shared_ptr<SharedMediaFile>> previewOfMovieCopy(const platform::URL& movieCopy);
 
   // Tells the person that the attachment at `index` of `extensionItem` was left out.
   void reportLeftOut(const ItemRef& extensionItem, std::int64_t index, std::string itemName, std::string reason);

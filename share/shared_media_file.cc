@@ -46,10 +46,6 @@ std::optional<SharedMediaFile::CodingKeys> SharedMediaFile::codingKeyFromString(
   return std::nullopt;
 }
 
-std::optional<SharedMediaFile::CodingKeys> SharedMediaFile::codingKeyFromInt(int) { return std::nullopt; }
-
-std::optional<int> SharedMediaFile::intValue(CodingKeys) { return std::nullopt; }
-
 namespace {
 
 // A whole number is written without a fraction ("257", not "257.0"), as the

@@ -38,9 +38,6 @@ class SharedMediaFile {
   static std::string_view stringValue(CodingKeys key);
   // The key for an exact (case-sensitive) text; none for any other text.
   static std::optional<CodingKeys> codingKeyFromString(std::string_view text);
-  // Keys have no integer form: always none.
-  static std::optional<CodingKeys> codingKeyFromInt(int value);
-  static std::optional<int> intValue(CodingKeys key);
 
   std::string path;                      // absolute URL text of the container copy
   std::optional<std::string> thumbnail;  // absolute URL text of the thumbnail file

@@ -150,8 +150,6 @@ TEST(SharedMediaTypes, RawValuesTextFormsAndKeys) {
 
   EXPECT_EQ(SharedMediaFile::codingKeyFromString("duration"), SharedMediaFile::CodingKeys::duration);
   EXPECT_FALSE(SharedMediaFile::codingKeyFromString("Path"));
-  EXPECT_FALSE(SharedMediaFile::codingKeyFromInt(0));
-  EXPECT_FALSE(SharedMediaFile::intValue(SharedMediaFile::CodingKeys::path));
 }
 
 }  // namespace

@@ -28,12 +28,6 @@ std::optional<double> Milliseconds(double seconds) {
 
 }  // namespace
 
-std::shared_ptr<SharedMediaFile> ShareViewController::makeVideoPreview(const platform::URL& movieCopy) {
-  auto preview = previewOfMovieCopy(movieCopy);
-  if (!preview.ok()) return nullptr;
-  return std::move(preview).value();
-}
-
 platform::StatusOr<std::shared_ptr<SharedMediaFile>> ShareViewController::previewOfMovieCopy(
     const platform::URL& movieCopy) {
   platform::AVFoundation& av = *services_.avFoundation;

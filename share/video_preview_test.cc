@@ -12,6 +12,11 @@ class VideoPreviewTest : public ShareTest {
     controller = makeController();
     files->addDirectory(containerPath());
   }
+  // The record, or none when no preview could be made.
+  std::shared_ptr<SharedMediaFile> Preview(const platform::URL& movieCopy) {
+    auto preview = controller->previewOfMovieCopy(movieCopy);
+    return preview.ok() ? std::move(preview).value() : nullptr;
+  }
   platform::URL Copy(const std::string& name) {
     files->addFile(containerPath() + "/" + name, "movie");
     return File(containerPath() + "/" + name);
@@ -23,7 +28,7 @@ TEST_F(VideoPreviewTest, RecordNamesTheCopyAndAThumbnailFromItsBase64Name) {
   const std::string encoded = platform::Base64EncodedString(platform::DataFromString(name));
   ASSERT_EQ(encoded.size(), 56u);
   ASSERT_TRUE(encoded.ends_with("=="));
-  auto record = controller->makeVideoPreview(Copy(name));
+  auto record = Preview(Copy(name));
   ASSERT_TRUE(record);
   EXPECT_EQ(record->path, containerURL() + name);
   EXPECT_EQ(record->thumbnail, containerURL() + encoded.substr(0, 54) + ".jpg");
@@ -46,7 +51,7 @@ TEST_F(VideoPreviewTest, RecordNamesTheCopyAndAThumbnailFromItsBase64Name) {
 
 TEST_F(VideoPreviewTest, SinglePadCharacterStays) {
   const std::string name = "0A1B2C3D-0000-4000-8000-00000000ABCD.mov1";  // 41 bytes
-  auto record = controller->makeVideoPreview(Copy(name));
+  auto record = Preview(Copy(name));
   ASSERT_TRUE(record);
   const std::string encoded = platform::Base64EncodedString(platform::DataFromString(name));
   ASSERT_TRUE(encoded.ends_with("=") && !encoded.ends_with("=="));
@@ -59,7 +64,7 @@ TEST_F(VideoPreviewTest, DurationIsRoundedToWholeMillisecondsHalvesAwayFromZero)
   int n = 0;
   for (const auto& [time, expected] : cases) {
     av->defaultMovie.duration = time;
-    auto record = controller->makeVideoPreview(Copy("m" + std::to_string(n++) + ".mp4"));
+    auto record = Preview(Copy("m" + std::to_string(n++) + ".mp4"));
     ASSERT_TRUE(record);
     EXPECT_EQ(record->duration, expected);
   }
@@ -70,7 +75,7 @@ TEST_F(VideoPreviewTest, ExistingThumbnailIsUsedAsItIs) {
   const std::string thumbnail =
       platform::Base64EncodedString(platform::DataFromString(name)) + ".jpg";  // "Y2xpcC5tcDQ=" keeps its pad
   files->addFile(containerPath() + "/" + thumbnail, "");
-  auto record = controller->makeVideoPreview(Copy(name));
+  auto record = Preview(Copy(name));
   ASSERT_TRUE(record);
   EXPECT_EQ(record->thumbnail, containerURL() + thumbnail);
   EXPECT_EQ(record->duration, 2500.0);
@@ -80,14 +85,14 @@ TEST_F(VideoPreviewTest, ExistingThumbnailIsUsedAsItIs) {
 
 TEST_F(VideoPreviewTest, NoFrameOrFailedWriteGivesNoRecordButPNGFailureStillDoes) {
   av->defaultMovie.frame.reset();
-  EXPECT_FALSE(controller->makeVideoPreview(Copy("a.mp4")));
+  EXPECT_FALSE(Preview(Copy("a.mp4")));
 
   av->defaultMovie = {};
   files->failWrites("No space left on device");
-  EXPECT_FALSE(controller->makeVideoPreview(Copy("b.mp4")));
+  EXPECT_FALSE(Preview(Copy("b.mp4")));
 
   av->defaultMovie.png.reset();
-  auto record = controller->makeVideoPreview(Copy("c.mp4"));
+  auto record = Preview(Copy("c.mp4"));
   ASSERT_TRUE(record);
   EXPECT_FALSE(files->contents(containerPath() + "/" + record->thumbnail->substr(containerURL().size())));
 }

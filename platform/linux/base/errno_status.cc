@@ -3,15 +3,26 @@
 #include <cstring>
 
 namespace platform::linux_platform {
+namespace {
+
+std::string SystemText(int err) {
+  const char* text = strerrordesc_np(err);
+  return text != nullptr ? text : ("error " + std::to_string(err));
+}
+
+}  // namespace
 
 std::string ErrnoMessage(std::string_view what, std::string_view path, int err) {
-  const char* text = strerrordesc_np(err);
   std::string message(what);
   message += ' ';
   message += path;
   message += ": ";
-  message += text != nullptr ? text : ("error " + std::to_string(err));
+  message += SystemText(err);
   return message;
+}
+
+Status ErrnoStatus(std::string_view what, int err) {
+  return Status::FromErrno(err, std::string(what) + ": " + SystemText(err));
 }
 
 }  // namespace platform::linux_platform

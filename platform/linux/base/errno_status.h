@@ -17,4 +17,7 @@ inline Status ErrnoStatus(std::string_view what, std::string_view path, int err)
   return Status::FromErrno(err, ErrnoMessage(what, path, err));
 }
 
+// The same for a failure that names no file: "<what>: <system's text>".
+Status ErrnoStatus(std::string_view what, int err);
+
 }  // namespace platform::linux_platform

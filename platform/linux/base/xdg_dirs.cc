@@ -43,4 +43,8 @@ std::string DefaultDataHome() { return FromVariableOr("XDG_DATA_HOME", ".local/s
 
 std::string DefaultStateHome() { return FromVariableOr("XDG_STATE_HOME", ".local/state"); }
 
+std::string ContainerDirectory(std::string_view dataHome, std::string_view appGroupIdentifier) {
+  return JoinPath(JoinPath(dataHome, "group-containers"), appGroupIdentifier);
+}
+
 }  // namespace platform::linux_platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Where a desktop user's files go, by the XDG Base Directory rule: a variable
 // counts only when it holds an absolute path; otherwise the default below the
@@ -19,5 +20,10 @@ std::string DefaultDataHome();
 
 // $XDG_STATE_HOME, else <home>/.local/state.
 std::string DefaultStateHome();
+
+// The app group's container below a data home (DefaultDataHome()):
+// <dataHome>/group-containers/<appGroupIdentifier>, where the extension puts
+// its copies and the receiving side looks for them.
+std::string ContainerDirectory(std::string_view dataHome, std::string_view appGroupIdentifier);
 
 }  // namespace platform::linux_platform

@@ -25,10 +25,10 @@
 #include "platform/linux/base/file_tree.h"
 #include "platform/linux/base/file_writing.h"
 #include "platform/linux/files/atomic_write.h"
-#include "platform/linux/files/flush_ring.h"
 #include "platform/linux/base/proc_fields.h"
 #include "platform/linux/files/run_journal.h"
 #include "platform/linux/base/unique_fd.h"
+#include "platform/linux/base/xdg_dirs.h"
 
 namespace platform::linux_platform {
 
@@ -131,6 +131,15 @@ StatusOr<std::string> MoveAsideThenIn(const Move& move, RunJournal* journal) {
   return aside;
 }
 
+// One recorded item to flush: `name` relative to the open folder `dir`
+// (AT_FDCWD with the whole path when it is not in a container); `path` names
+// it in messages.
+struct FlushItem {
+  int dir;
+  std::string name;
+  const std::string* path;
+};
+
 // How many flushes run at once. Each flush of an item already written out
 // still waits for the disk to empty its cache; run side by side, those waits
 // merge into a few, where one after the other they would add up.
@@ -178,34 +187,11 @@ Status FlushFolders(const std::vector<const FlushItem*>& folders) {
   });
 }
 
-// The items that hold others: every item's folder is recorded with it.
-std::vector<const FlushItem*> FoldersAmong(const std::vector<FlushItem>& items) {
-  std::set<std::string> parents;
-  for (const FlushItem& item : items) parents.insert(ParentPath(*item.path));
-  std::vector<const FlushItem*> folders;
-  for (const FlushItem& item : items) {
-    if (parents.contains(*item.path)) folders.push_back(&item);
-  }
-  return folders;
-}
-
-// From this many items, a ring flushes them (FlushThroughRing); for fewer,
-// setting one up costs more than it saves.
-constexpr std::size_t kItemsForRing = 64;
-
 // fsyncs every file among `items`, then every folder, so that a folder's
 // entries are durable only once what they name is. Items gone since they were
 // written (removed, or moved and recorded again under their new name) and
 // links (their folder holds them) are skipped.
 Status FlushFilesThenFolders(const std::vector<FlushItem>& items) {
-  if (items.size() >= kItemsForRing) {
-    // The ring flushes folders with the files; those holding items are
-    // flushed again once all the items are.
-    if (std::optional<Status> ringed = FlushThroughRing(items)) {
-      if (!ringed->ok()) return *ringed;
-      return FlushFolders(FoldersAmong(items));
-    }
-  }
   std::mutex mutex;
   std::vector<const FlushItem*> folders;
   Status files = RunInParallel(items.size(), [&](std::size_t i) -> Status {
@@ -309,7 +295,7 @@ std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIden
     std::lock_guard lock(mutex_);
     if (const auto it = containers_.find(groupIdentifier); it != containers_.end()) return it->second.url;
   }
-  const std::string path = JoinPath(JoinPath(dataHome_, "group-containers"), groupIdentifier);
+  const std::string path = ContainerDirectory(dataHome_, groupIdentifier);
 
   // Usually there already: one open instead of a mkdir per path component.
   const auto openDirectory = [&] { return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); };

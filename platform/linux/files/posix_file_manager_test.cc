@@ -494,7 +494,7 @@ TEST_F(PosixFileManagerTest, SynchronizeSucceedsWithEachMethodAfterMovesAndRemov
     ASSERT_TRUE(manager.replaceItemAtURL(FileURL(dir / "tree"), FileURL(dir / ".tmp-tree")).ok());
     ASSERT_TRUE(manager.writeData(DataFromString("x"), FileURL(dir / "gone"), true).ok());
     ASSERT_TRUE(manager.removeItemAtURL(FileURL(dir / "gone")).ok());
-    // Enough items that each is flushed through a ring, where there is one.
+    // Many items, flushed side by side.
     for (int i = 0; i < 80; ++i) {
       ASSERT_TRUE(manager.writeData(DataFromString("n"), FileURL(dir / ("n" + std::to_string(i))), true).ok());
     }

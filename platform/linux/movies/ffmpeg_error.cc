@@ -1,5 +1,7 @@
 #include "platform/linux/movies/ffmpeg_error.h"
 
+#include "platform/linux/base/errno_status.h"
+
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -29,7 +31,7 @@ Status FfmpegError(std::string_view what, int errorCode) {
       break;
   }
   // FFmpeg passes failed system calls on as AVERROR(errno), small negatives.
-  if (errorCode < 0 && errorCode > -4096) return Status::FromErrno(-errorCode, std::move(message));
+  if (errorCode < 0 && errorCode > -4096) return ErrnoStatus(what, -errorCode);
   return Status::IOError(std::move(message));
 }
 

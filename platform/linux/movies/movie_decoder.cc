@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 
 #include <sys/stat.h>
 
+#include "platform/linux/base/errno_status.h"
 #include "platform/linux/movies/ffmpeg_error.h"
 #include "platform/linux/movies/frame_scaler.h"
 #include "platform/linux/movies/memory_reader.h"
@@ -26,8 +26,6 @@ namespace {
 // (concat, HLS, DASH, image sequences, playlists).
 constexpr char kMovieFormats[] =
     "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,avi,mpegts,mpeg,flv,ogg,asf,mxf,dv,nut,wtv";
-
-std::atomic<std::int64_t> processFramesDecoded{0};
 
 bool SizeAllowed(std::int64_t width, std::int64_t height) {
   return width <= MovieDecoder::kMaxSide && height <= MovieDecoder::kMaxSide &&
@@ -58,8 +56,6 @@ std::int64_t PacketTime(const AVPacket& packet) {
 
 }  // namespace
 
-std::int64_t FramesDecodedInProcess() { return processFramesDecoded.load(); }
-
 MovieDecoder::MovieDecoder(const std::string& path) { openStatus_ = open(path); }
 
 MovieDecoder::~MovieDecoder() = default;
@@ -80,8 +76,7 @@ Status MovieDecoder::open(const std::string& path) {
   // A FIFO or device would block open() or never end, beyond the interrupt's reach.
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
-    const int err = errno;
-    return Status::FromErrno(err, std::string("cannot open the movie: ") + std::strerror(err));
+    return ErrnoStatus("cannot open the movie", errno);
   }
   if (!S_ISREG(info.st_mode)) return Status::NotSupported("not a regular file");
   // The explicit "file:" keeps a path with a colon from naming a protocol.
@@ -228,7 +223,6 @@ int MovieDecoder::decodeHeldPacket() {
   result = avcodec_receive_frame(codec_.get(), frame_.get());
   if (result >= 0) {
     ++framesDecoded_;
-    ++processFramesDecoded;
   }
   return result;
 }
@@ -244,8 +238,7 @@ int MovieDecoder::decodeOnwards(int* packetsLeft) {
     result = avcodec_receive_frame(codec_.get(), frame_.get());
     if (result >= 0) {
       ++framesDecoded_;
-      ++processFramesDecoded;
-      return 0;
+        return 0;
     }
     if (result != AVERROR(EAGAIN) || draining) return result;
     do {

@@ -92,7 +92,4 @@ class MovieDecoder {
   std::chrono::steady_clock::time_point deadline_;
 };
 
-// Frames decoded by every MovieDecoder of this process (for benchmarks).
-std::int64_t FramesDecodedInProcess();
-
 }  // namespace platform::linux_platform

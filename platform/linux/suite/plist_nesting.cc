@@ -9,8 +9,6 @@ namespace {
 
 constexpr std::string_view kBinaryMagic = "bplist00";
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 // The element name right after "<" or "</" at `at`.
 std::string_view NameAt(std::string_view text, std::size_t at) {
   std::size_t end = at;
@@ -27,11 +25,11 @@ bool XmlNestingIsSafe(std::string_view text, std::size_t maxDepth) {
   while ((i = text.find('<', i)) != std::string_view::npos) {
     const std::string_view rest = text.substr(i);
     std::string_view closer = ">";
-    if (StartsWith(rest, "<!--")) closer = "-->";
-    else if (StartsWith(rest, "<![CDATA[")) closer = "]]>";
+    if (rest.starts_with("<!--")) closer = "-->";
+    else if (rest.starts_with("<![CDATA[")) closer = "]]>";
     const std::size_t end = text.find(closer, i + 1);
     if (end == std::string_view::npos) return true;  // unterminated: the parser will refuse it
-    const bool closing = StartsWith(rest, "</");
+    const bool closing = rest.starts_with("</");
     const std::string_view name = NameAt(text, i + (closing ? 2 : 1));
     const bool container = name == "array" || name == "dict";
     const bool selfClosing = !closing && text[end - 1] == '/';
@@ -99,7 +97,7 @@ bool BinaryNestingIsSafe(std::string_view bytes, std::size_t maxDepth) {
 }  // namespace
 
 bool PlistNestingIsSafe(std::string_view contents, std::size_t maxDepth) {
-  if (StartsWith(contents, kBinaryMagic)) return BinaryNestingIsSafe(contents, maxDepth);
+  if (contents.starts_with(kBinaryMagic)) return BinaryNestingIsSafe(contents, maxDepth);
   return XmlNestingIsSafe(contents, maxDepth);
 }
 
