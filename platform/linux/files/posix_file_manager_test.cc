@@ -156,16 +156,20 @@ TEST_F(PosixFileManagerTest, CopiesAFileWithItsContentAndPermissions) {
 
 // A 64 MiB file with data scattered through holes; the copy must match and
 // must not pull the file into this process.
+// A sparse file larger than one in-kernel copy call moves (64 MiB), with a
+// marker every 3 MiB and one in its very last bytes: a copy that stops after
+// the first call differs.
 fs::path MakeLargeFile(const fs::path& path) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
   EXPECT_TRUE(fd.valid());
-  constexpr off_t kSize = off_t{64} << 20;
+  constexpr off_t kSize = (off_t{70} << 20) + 123;
   EXPECT_EQ(::ftruncate(fd.get(), kSize), 0);
-  for (off_t at = 0; at < kSize; at += off_t{3} << 20) {
+  const auto mark = [&](off_t at) {
     const std::string marker = "block at " + std::to_string(at);
-    EXPECT_EQ(::pwrite(fd.get(), marker.data(), marker.size(), at),
-              static_cast<ssize_t>(marker.size()));
-  }
+    EXPECT_EQ(::pwrite(fd.get(), marker.data(), marker.size(), at), static_cast<ssize_t>(marker.size()));
+  };
+  for (off_t at = 0; at < kSize - 32; at += off_t{3} << 20) mark(at);
+  mark(kSize - 32);
   return path;
 }
 
@@ -187,6 +191,7 @@ TEST_F(PosixFileManagerTest, LargeFileIsStreamedNotRead) {
   const long before = PeakRSSKiB();
   ASSERT_TRUE(manager_.copyItemAtURL(FileURL(big), FileURL(root() / "big.copy")).ok());
   EXPECT_LT(PeakRSSKiB() - before, 16 * 1024);
+  EXPECT_EQ(fs::file_size(root() / "big.copy"), fs::file_size(big));
   EXPECT_TRUE(SameContent(big, root() / "big.copy"));
 }
 
@@ -442,6 +447,50 @@ TEST_F(PosixFileManagerTest, CopiesMadeAheadGoOnlyWhereTheShareCopiesAndInOrder)
   EXPECT_EQ(OpenFileCount(), filesBefore);
 }
 
+// The unnamed files this process holds open in `dir`: copies made ahead and
+// not yet linked in.
+int UnnamedFilesOpenIn(const fs::path& dir) {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = fs::read_symlink(entry.path(), ec).string();
+    if (!ec && target.starts_with(dir.string() + "/#") && target.ends_with(" (deleted)")) ++count;
+  }
+  return count;
+}
+
+// Once the share has placed its first file, the next one is copied ahead on
+// another thread, and the share links that very copy in: the source may be
+// gone by the time the share reaches it.
+TEST_F(PosixFileManagerTest, TheNextFileIsCopiedAheadAndThatCopyIsLinkedIn) {
+  const std::vector<std::string> names = {"first", "second"};
+  std::vector<std::string> expected;
+  for (const std::string& name : names) {
+    WriteFile(root() / name, name + " contents");
+    expected.push_back((root() / name).string());
+  }
+  PosixFileManager manager((tmp_.path() / "data").string(), {nullptr, SyncMethod::kFileSystem, nullptr, expected});
+  const auto place = manager.containerURLForSecurityApplicationGroupIdentifier("ahead");
+  ASSERT_TRUE(place);
+  const auto copy = [&](const std::string& name) {
+    return manager.copyItemIntoPlace(FileURL(root() / name), place->appendingPathComponent(name),
+                                     place->appendingPathComponent(".incoming-" + name));
+  };
+  ASSERT_TRUE(copy("first").ok());
+  const fs::path container = place->path();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (UnnamedFilesOpenIn(container) == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_EQ(UnnamedFilesOpenIn(container), 1) << "nothing was copied ahead";
+  fs::remove(root() / "second");
+  const Status second = copy("second");
+  ASSERT_TRUE(second.ok()) << second.message();
+  EXPECT_EQ(ReadFile(container / "second"), "second contents");
+  EXPECT_EQ(UnnamedFilesOpenIn(container), 0);
+  EXPECT_EQ(Names(container), names);
+}
+
 // --- writing ---------------------------------------------------------------
 
 TEST_F(PosixFileManagerTest, AtomicWriteLeavesOnlyTheFinishedFile) {
@@ -515,6 +564,11 @@ TEST_F(PosixFileManagerTest, SynchronizeFailsWhenTheContainerWasMovedAway) {
   ASSERT_TRUE(manager_.replaceItemAtURL(container->appendingPathComponent("f"), tmp).ok());
   fs::rename(container->path(), fs::path(container->path()).string() + ".elsewhere");
   EXPECT_FALSE(manager_.synchronizeWrittenItems().ok());
+  // The items of a failed flush are kept for the next one, which must not
+  // call them durable while nothing has changed.
+  EXPECT_FALSE(manager_.synchronizeWrittenItems().ok());
+  fs::rename(fs::path(container->path()).string() + ".elsewhere", container->path());
+  EXPECT_TRUE(manager_.synchronizeWrittenItems().ok());
 }
 
 TEST_F(PosixFileManagerTest, ManyThreadsCopyIntoOneContainer) {
