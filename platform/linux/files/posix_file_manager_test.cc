@@ -1,6 +1,7 @@
 #include "platform/linux/files/posix_file_manager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +22,18 @@
 #include "platform/linux/base/unique_fd.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_files.h"
+
+namespace {
+std::atomic<int> syncfsCalls{0};
+}  // namespace
+
+// Every syncfs of this test binary is counted here: the file manager comes
+// from a static library, so its call is linked to this definition, which
+// then does what the C library's does.
+extern "C" int syncfs(int fd) noexcept {
+  syncfsCalls.fetch_add(1);
+  return static_cast<int>(::syscall(SYS_syncfs, fd));
+}
 
 namespace platform::linux_platform {
 namespace {
@@ -89,6 +103,17 @@ TEST_F(PosixFileManagerTest, ContainerIsCreatedOwnerOnlyAndReturnedAsDirectoryUR
   ASSERT_TRUE(again.has_value());
   EXPECT_EQ(again->path(), url->path());
   EXPECT_TRUE(fs::exists(expected / "kept"));
+}
+
+// A umask that takes the owner's own bits would leave a container its owner
+// cannot write into.
+TEST_F(PosixFileManagerTest, ContainerIsOwnerOnlyWhateverTheUmask) {
+  const mode_t previous = ::umask(0277);
+  const auto url = manager_.containerURLForSecurityApplicationGroupIdentifier("group.example.umask");
+  ::umask(previous);
+  ASSERT_TRUE(url.has_value());
+  EXPECT_EQ(ModeOf(url->path()), 0700u);
+  EXPECT_EQ(ModeOf(fs::path(url->path()).parent_path()), 0700u);
 }
 
 TEST_F(PosixFileManagerTest, ContainerRefusesIdentifiersThatLeaveItsFolder) {
@@ -264,6 +289,15 @@ TEST_F(PosixFileManagerTest, CopyRefusesBadSourcesAndDestinations) {
       manager_.copyItemAtURL(FileURL(root() / "a"), FileURL(root() / "no" / "such" / "c"));
   EXPECT_FALSE(noParent.ok());
   EXPECT_EQ(noParent.code(), Status::Code::kNotFound);
+  EXPECT_EQ(Names(root()), (std::vector<std::string>{"a", "b"}));
+
+  // A file URL naming another machine is never read as a local path.
+  const URL remote = *URL::URLWithString("file://elsewhere" + (root() / "a").string());
+  const Status notLocal = manager_.copyItemAtURL(remote, FileURL(root() / "c"));
+  EXPECT_EQ(notLocal.code(), Status::Code::kNotSupported) << notLocal.message();
+  const Status notLocalPlaced =
+      manager_.copyItemIntoPlace(remote, FileURL(root() / "c"), FileURL(root() / ".incoming-c"));
+  EXPECT_EQ(notLocalPlaced.code(), Status::Code::kNotSupported) << notLocalPlaced.message();
   EXPECT_EQ(Names(root()), (std::vector<std::string>{"a", "b"}));
 }
 
@@ -551,6 +585,48 @@ TEST_F(PosixFileManagerTest, SynchronizeSucceedsWithEachMethodAfterMovesAndRemov
     EXPECT_TRUE(manager.synchronizeWrittenItems().ok());  // nothing left to do
     EXPECT_EQ(ReadFile(dir / "tree" / "sub" / "f"), "f");
   }
+}
+
+// The whole file system is flushed with one syncfs; item by item, with none.
+TEST_F(PosixFileManagerTest, FileSystemFlushIsOneSyncfsAndItemFlushNone) {
+  WriteFile(root() / "f", "f");
+  for (SyncMethod method : {SyncMethod::kFileSystem, SyncMethod::kEachItem}) {
+    const fs::path home = tmp_.path() / ("sync" + std::to_string(static_cast<int>(method)));
+    PosixFileManager manager(home.string(), {nullptr, method, nullptr});
+    const auto container = manager.containerURLForSecurityApplicationGroupIdentifier("g");
+    ASSERT_TRUE(container.has_value());
+    ASSERT_TRUE(manager.copyItemIntoPlace(FileURL(root() / "f"), container->appendingPathComponent("f"),
+                                          container->appendingPathComponent(".incoming-f")).ok());
+    const int before = syncfsCalls.load();
+    ASSERT_TRUE(manager.synchronizeWrittenItems().ok());
+    EXPECT_EQ(syncfsCalls.load() - before, method == SyncMethod::kFileSystem ? 1 : 0) << static_cast<int>(method);
+  }
+}
+
+// A file written whole over one already there is recorded as replacing it, so
+// that should this run die, the sweep keeps it (an earlier share may name it).
+TEST_F(PosixFileManagerTest, AtomicWriteOverAFileIsRecordedAsAReplacement) {
+  const std::shared_ptr<RunJournal> journal = RunJournal::Start((tmp_.path() / "state").string());
+  ASSERT_NE(journal, nullptr);
+  PosixFileManager manager((tmp_.path() / "journaled").string(), {nullptr, SyncMethod::kFileSystem, journal});
+  const auto container = manager.containerURLForSecurityApplicationGroupIdentifier("g");
+  ASSERT_TRUE(container.has_value());
+  const fs::path fresh = fs::path(container->path()) / "fresh.jpg";
+  const fs::path over = fs::path(container->path()) / "over.jpg";
+  WriteFile(over, "from an earlier share");
+  ASSERT_TRUE(manager.writeData(DataFromString("new"), FileURL(fresh), true).ok());
+  ASSERT_TRUE(manager.writeData(DataFromString("new"), FileURL(over), true).ok());
+  const std::string record = ReadFile(journal->recordPath());
+  const auto lineFor = [&](char kind, const fs::path& path) {
+    std::istringstream lines(record);
+    for (std::string line; std::getline(lines, line);) {
+      if (line[0] == kind && line.ends_with(" " + path.string())) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(lineFor('N', fresh)) << record;
+  EXPECT_FALSE(lineFor('R', fresh)) << record;
+  EXPECT_TRUE(lineFor('R', over)) << record;
 }
 
 // A container renamed away mid-run got the copies in its new place: the
