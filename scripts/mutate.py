@@ -47,9 +47,12 @@ LAYERS = {
     "receive": (["receive_test", "halvernsignet-receive", "halvernsignet-receive-c"],
                 [["receive/receive_test"], E2E + [r"^e2e\.test_receive$"]]),
 }
-# A share-layer mutant whose effect only shows on the real disk.
+# Share-layer mutants whose effect shows only on the real disk, or with names
+# only real files and movies produce.
 SHARE_ON_DISK = (["share_test", "halvernsignet-share"],
                  [["share/share_test"], E2E + [r"^e2e\.test_durability$"]])
+SHARE_REAL_MOVIES = (["share_test", "halvernsignet-share"],
+                     [["share/share_test"], E2E + [r"^e2e\.test_untrusted_loads$"]])
 
 
 @dataclass
@@ -127,7 +130,7 @@ MUTANTS = [
     M("json-nonfinite", "share/shared_media_file.cc", "if (!std::isfinite(*record.duration)) return false;", "",
       "share", "a NaN duration written as JSON"),
     M("thumbnail-slash", "share/video_preview.cc", "std::replace(name.begin(), name.end(), '/', '_');", "",
-      "share", "a thumbnail name with a slash is lost"),
+      "share", "a thumbnail name with a slash is lost", layer_override=SHARE_REAL_MOVIES),
     M("thumbnail-padding", "share/video_preview.cc", '"==");', '"=");', "share", "wrong thumbnail name"),
     M("duration-rounding", "share/video_preview.cc", "std::round(seconds * 1000.0)", "std::floor(seconds * 1000.0)",
       "share", "duration rounded down"),
@@ -193,7 +196,7 @@ MUTANTS = [
       'groupIdentifier == "." ||', "files", "an app group .. puts the container outside its folder"),
     M("container-mode", "platform/linux/files/posix_file_manager.cc",
       "if (::chmod(prefix.c_str(), 0700) != 0) return std::nullopt;", "", "files",
-      "the container is readable by others under a loose umask"),
+      "under a umask that takes the owner's bits, the container cannot be written"),
     M("copy-remote-url", "platform/linux/files/posix_file_manager.cc", "if (!url->isLocalFileURL()) return",
       "if (false) return", "files", "non-local URLs are copied"),
     M("folder-into-itself", "platform/linux/files/file_copier.cc",
