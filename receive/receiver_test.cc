@@ -88,7 +88,7 @@ TEST_F(ReceiverTest, TakesThePayloadOnlyOnceItWasHandedOn) {
       handed.push_back(r.texts);
       return c.delivered;
     }));
-    EXPECT_EQ(receipt.outcome, c.outcome) << c.name << ": " << receipt.error;
+    EXPECT_EQ(static_cast<int>(receipt.outcome), static_cast<int>(c.outcome)) << c.name << ": " << receipt.error;
     EXPECT_EQ(handed, (std::vector<std::vector<std::string>>{{"one", "two"}})) << c.name;
     EXPECT_EQ(SuiteKeys(config), c.keysAfter) << c.name;
     if (c.outcome == Receipt::Outcome::failed) {
@@ -113,7 +113,7 @@ TEST_F(ReceiverTest, HandsOnNothingThatIsMissingOrRefused) {
     WriteSuite(config, c.shareKeyXml);
     int calls = 0;
     const Receipt receipt = Receive(options(true, [&](const Receipt&) { return ++calls > 0; }));
-    EXPECT_EQ(receipt.outcome, c.outcome) << c.name;
+    EXPECT_EQ(static_cast<int>(receipt.outcome), static_cast<int>(c.outcome)) << c.name;
     EXPECT_EQ(calls, 0) << c.name;
     EXPECT_EQ(SuiteKeys(config).size(), c.shareKeyXml.empty() ? 1u : 2u) << c.name;
   }
@@ -136,7 +136,7 @@ TEST_F(ReceiverTest, MarksRecordsThatNameNoFileInTheContainer) {
   plist_free(root);
 
   const Receipt receipt = Receive(options(false, nullptr));
-  ASSERT_EQ(receipt.outcome, Receipt::Outcome::read) << receipt.error;
+  ASSERT_EQ(static_cast<int>(receipt.outcome), static_cast<int>(Receipt::Outcome::read)) << receipt.error;
   ASSERT_EQ(receipt.kind, Receipt::Kind::media);
   ASSERT_EQ(receipt.media.size(), 3u);
   EXPECT_FALSE(receipt.media[0].missing());
