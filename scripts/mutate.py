@@ -13,7 +13,8 @@ A mutant is killed when a test fails (or times out), survives when all pass.
     python3 scripts/mutate.py --layer share --build-dir build
 
 Needs a configured and built build folder (scripts/setup.sh). Not part of CI:
-the whole table takes about an hour on two busy cores (see README). A mutant
+the whole table took 19 minutes on two busy cores, 5 with a warm compiler
+cache (see README). A mutant
 whose text is no longer in its file (the code moved on) is reported as
 "pattern not found" and skipped, so the table can be brought up to date.
 """
