@@ -398,9 +398,11 @@ def main():
         sys.exit(f"mutate: {build} is not a configured build folder (run scripts/setup.sh)")
     backup_dir = build / BACKUP_DIR_NAME
     log_path = Path(args.log) if args.log else build / "mutation.log"
-    # SIGTERM and SIGHUP end the run as Ctrl-C does: through the reverts.
+    # SIGTERM and SIGHUP end the run as Ctrl-C does: through the reverts
+    # (unless ignored, as under nohup).
     for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
+        if signal.getsignal(sig) != signal.SIG_IGN:
+            signal.signal(sig, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
     restore_left_behind(backup_dir)
 
     results = []
