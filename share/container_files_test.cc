@@ -24,5 +24,22 @@ TEST_F(ShareTest, CopyNamesFollowTheExtensionRule) {
             "00000000-0000-4000-8000-000000000009.MP4");
 }
 
+// A file keeps its own name only when that is exactly one path component;
+// any other name would be the container itself, its parent or a path out of
+// it, and the copy is named like a file without a name.
+TEST_F(ShareTest, FileNamesThatAreNoSingleComponentAreReplacedByAUUID) {
+  controller = makeController();
+  const std::vector<std::string> sources = {"file:///p/sub/..", "file:///p/%2E%2E", "file:///p/sub/.",
+                                            "file:///p/%2E", "file:///", "file:///p/a%2Fb"};
+  int uuid = 0;
+  for (const std::string& text : sources) {
+    const auto url = platform::URL::URLWithString(text);
+    ASSERT_TRUE(url) << text;
+    EXPECT_EQ(controller->containerFileName(*url, SharedMediaType::file),
+              "00000000-0000-4000-8000-00000000000" + std::to_string(++uuid) + ".TXT")
+        << text << " (last component \"" << url->lastPathComponent() << "\")";
+  }
+}
+
 }  // namespace
 }  // namespace halvernsignet_mobile_Share

@@ -39,12 +39,14 @@ TEST_F(ShareTest, WalkPicksTheFirstKindInTestOrder) {
          {"public.plain-text", "public.file-url"},  // text before file URL
          {"public.file-url", "public.mpeg-4"},      // file URL before movie
          {"public.url", "public.mpeg-4"},           // URL before movie
-         {"com.apple.quicktime-movie"}});
+         {"com.apple.quicktime-movie"},
+         {"public.plain-text", "public.jpeg"}});    // image before text (a photo with its caption)
   EXPECT_EQ(attachment(0).requestedTypes(), std::vector<std::string>{"public.image"});
   EXPECT_EQ(attachment(1).requestedTypes(), std::vector<std::string>{"public.text"});
   EXPECT_EQ(attachment(2).requestedTypes(), std::vector<std::string>{"public.file-url"});
   EXPECT_EQ(attachment(3).requestedTypes(), std::vector<std::string>{"public.url"});
   EXPECT_EQ(attachment(4).requestedTypes(), std::vector<std::string>{"public.movie"});
+  EXPECT_EQ(attachment(5).requestedTypes(), std::vector<std::string>{"public.image"});
 }
 
 TEST_F(ShareTest, UnmatchedAttachmentUsesUpItsIndex) {

@@ -31,6 +31,26 @@ class Durability(SandboxTest):
                 return lines[:at]
         self.fail("the suite was never renamed into place:\n" + "\n".join(lines))
 
+    def assertSuiteWriteIsDurable(self, lines):
+        """The suite's new contents reach the disk before its name does, the
+        run's record (which tells a later share whether the copies are named)
+        before the suite's rename, and the folder that holds the new name after
+        it (a crash then leaves the old suite or the new one, whole, and a
+        record that still tells which copies the suite names)."""
+        suite = '"' + self.box.suite_path.name + '"'
+        at = next(i for i, line in enumerate(lines) if "rename" in line and suite in line)
+        temporary = re.search(r'"(\.[^"]+)"', lines[at]).group(1)
+        flushed_before = [m.group(1) for m in map(FSYNC.search, lines[:at]) if m]
+        flushed_after = [m.group(1) for m in map(FSYNC.search, lines[at + 1:]) if m]
+        trace = "\n".join(lines)
+        self.assertIn(str(self.box.config / temporary), flushed_before,
+                      "the suite's temporary was not flushed before its rename:\n" + trace)
+        runs = str(self.box.home / ".local" / "state" / "halvernsignet-share" / "runs") + "/"
+        self.assertTrue(any(path.startswith(runs) for path in flushed_before),
+                        "the run's record was not flushed before the suite's rename:\n" + trace)
+        self.assertIn(str(self.box.config), flushed_after,
+                      "the suite's folder was not flushed after the rename:\n" + trace)
+
     def test_copies_and_their_folder_are_on_disk_before_the_suite_names_them(self):
         # (what else waits to be written, whether a file-system-wide flush is allowed)
         cases = [("quiet", 0, True), ("busy", 128, False)]
@@ -56,6 +76,7 @@ class Durability(SandboxTest):
                 for path in [self.box.container / name for name in names] + [self.box.container]:
                     self.assertTrue(whole_file_system or str(path) in flushed,
                                     f"{path} not flushed before the suite:\n" + "\n".join(before))
+                self.assertSuiteWriteIsDurable(lines)
 
     def test_a_thumbnail_made_after_the_last_copy_is_on_disk_before_the_suite_names_it(self):
         # The flush of the copies starts as soon as the last one is in place,

@@ -93,6 +93,17 @@ class FilesAndImages(SandboxTest):
         self.assertTrue(self.box.container.is_dir())
         self.assertEqual(os.listdir(self.box.container.parent), [self.box.container.name])
 
+    def test_a_path_ending_in_dot_dot_is_copied_under_a_fresh_name(self):
+        # "dir/sub/.." is the folder dir, but its last component is "..": as a
+        # copy name it would be the container's parent.
+        self.source("dir/sub/inner.txt", b"inner")
+        result = self.share("--file", "dir/sub/..")
+        self.assertHandedOver(result, "file")
+        [name] = self.box.container_files()
+        self.assertRegex(name, "^" + UUID + r"\.TXT$")
+        self.assertEqual((self.box.container / name / "sub" / "inner.txt").read_bytes(), b"inner")
+        self.assertEqual(os.listdir(self.box.container.parent), [self.box.container.name])
+
     def test_bare_arguments_are_sniffed(self):
         example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "IMG_0042.png")
         with open(example, "rb") as f:

@@ -113,6 +113,15 @@ class Receive(SandboxTest):
         self.assertEqual(again.returncode, 3, again.stderr)
         self.assertEqual(again.stdout, "")
 
+    def test_a_take_whose_output_cannot_be_written_keeps_the_payload(self):
+        self.write_suite(["one"], other="kept")
+        with open("/dev/full", "w") as full:
+            result = subprocess.run([RECEIVE, "--take"], stdout=full, stderr=subprocess.PIPE, text=True,
+                                    env=self.box.env(), timeout=60)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("not taken", result.stderr)
+        self.assertEqual(self.box.suite(), {"ShareKey": ["one"], "other": "kept"})
+
     def test_refused_and_empty_suites(self):
         big_texts = ["x" * 1000] * 20000  # a 20 MB list
         deep = ("[" * 200000 + "]" * 200000).encode()

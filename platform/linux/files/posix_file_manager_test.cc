@@ -1,6 +1,7 @@
 #include "platform/linux/files/posix_file_manager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +22,18 @@
 #include "platform/linux/base/unique_fd.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_files.h"
+
+namespace {
+std::atomic<int> syncfsCalls{0};
+}  // namespace
+
+// Every syncfs of this test binary is counted here: the file manager comes
+// from a static library, so its call is linked to this definition, which
+// then does what the C library's does.
+extern "C" int syncfs(int fd) noexcept {
+  syncfsCalls.fetch_add(1);
+  return static_cast<int>(::syscall(SYS_syncfs, fd));
+}
 
 namespace platform::linux_platform {
 namespace {
@@ -91,6 +105,17 @@ TEST_F(PosixFileManagerTest, ContainerIsCreatedOwnerOnlyAndReturnedAsDirectoryUR
   EXPECT_TRUE(fs::exists(expected / "kept"));
 }
 
+// A umask that takes the owner's own bits would leave a container its owner
+// cannot write into.
+TEST_F(PosixFileManagerTest, ContainerIsOwnerOnlyWhateverTheUmask) {
+  const mode_t previous = ::umask(0277);
+  const auto url = manager_.containerURLForSecurityApplicationGroupIdentifier("group.example.umask");
+  ::umask(previous);
+  ASSERT_TRUE(url.has_value());
+  EXPECT_EQ(ModeOf(url->path()), 0700u);
+  EXPECT_EQ(ModeOf(fs::path(url->path()).parent_path()), 0700u);
+}
+
 TEST_F(PosixFileManagerTest, ContainerRefusesIdentifiersThatLeaveItsFolder) {
   for (const std::string bad : {"", ".", "..", "a/b", "/abs", "../up"}) {
     EXPECT_FALSE(manager_.containerURLForSecurityApplicationGroupIdentifier(bad).has_value())
@@ -156,16 +181,20 @@ TEST_F(PosixFileManagerTest, CopiesAFileWithItsContentAndPermissions) {
 
 // A 64 MiB file with data scattered through holes; the copy must match and
 // must not pull the file into this process.
+// A sparse file larger than one in-kernel copy call moves (64 MiB), with a
+// marker every 3 MiB and one in its very last bytes: a copy that stops after
+// the first call differs.
 fs::path MakeLargeFile(const fs::path& path) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
   EXPECT_TRUE(fd.valid());
-  constexpr off_t kSize = off_t{64} << 20;
+  constexpr off_t kSize = (off_t{70} << 20) + 123;
   EXPECT_EQ(::ftruncate(fd.get(), kSize), 0);
-  for (off_t at = 0; at < kSize; at += off_t{3} << 20) {
+  const auto mark = [&](off_t at) {
     const std::string marker = "block at " + std::to_string(at);
-    EXPECT_EQ(::pwrite(fd.get(), marker.data(), marker.size(), at),
-              static_cast<ssize_t>(marker.size()));
-  }
+    EXPECT_EQ(::pwrite(fd.get(), marker.data(), marker.size(), at), static_cast<ssize_t>(marker.size()));
+  };
+  for (off_t at = 0; at < kSize - 32; at += off_t{3} << 20) mark(at);
+  mark(kSize - 32);
   return path;
 }
 
@@ -187,6 +216,7 @@ TEST_F(PosixFileManagerTest, LargeFileIsStreamedNotRead) {
   const long before = PeakRSSKiB();
   ASSERT_TRUE(manager_.copyItemAtURL(FileURL(big), FileURL(root() / "big.copy")).ok());
   EXPECT_LT(PeakRSSKiB() - before, 16 * 1024);
+  EXPECT_EQ(fs::file_size(root() / "big.copy"), fs::file_size(big));
   EXPECT_TRUE(SameContent(big, root() / "big.copy"));
 }
 
@@ -259,6 +289,15 @@ TEST_F(PosixFileManagerTest, CopyRefusesBadSourcesAndDestinations) {
       manager_.copyItemAtURL(FileURL(root() / "a"), FileURL(root() / "no" / "such" / "c"));
   EXPECT_FALSE(noParent.ok());
   EXPECT_EQ(noParent.code(), Status::Code::kNotFound);
+  EXPECT_EQ(Names(root()), (std::vector<std::string>{"a", "b"}));
+
+  // A file URL naming another machine is never read as a local path.
+  const URL remote = *URL::URLWithString("file://elsewhere" + (root() / "a").string());
+  const Status notLocal = manager_.copyItemAtURL(remote, FileURL(root() / "c"));
+  EXPECT_EQ(notLocal.code(), Status::Code::kNotSupported) << notLocal.message();
+  const Status notLocalPlaced =
+      manager_.copyItemIntoPlace(remote, FileURL(root() / "c"), FileURL(root() / ".incoming-c"));
+  EXPECT_EQ(notLocalPlaced.code(), Status::Code::kNotSupported) << notLocalPlaced.message();
   EXPECT_EQ(Names(root()), (std::vector<std::string>{"a", "b"}));
 }
 
@@ -442,6 +481,50 @@ TEST_F(PosixFileManagerTest, CopiesMadeAheadGoOnlyWhereTheShareCopiesAndInOrder)
   EXPECT_EQ(OpenFileCount(), filesBefore);
 }
 
+// The unnamed files this process holds open in `dir`: copies made ahead and
+// not yet linked in.
+int UnnamedFilesOpenIn(const fs::path& dir) {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = fs::read_symlink(entry.path(), ec).string();
+    if (!ec && target.starts_with(dir.string() + "/#") && target.ends_with(" (deleted)")) ++count;
+  }
+  return count;
+}
+
+// Once the share has placed its first file, the next one is copied ahead on
+// another thread, and the share links that very copy in: the source may be
+// gone by the time the share reaches it.
+TEST_F(PosixFileManagerTest, TheNextFileIsCopiedAheadAndThatCopyIsLinkedIn) {
+  const std::vector<std::string> names = {"first", "second"};
+  std::vector<std::string> expected;
+  for (const std::string& name : names) {
+    WriteFile(root() / name, name + " contents");
+    expected.push_back((root() / name).string());
+  }
+  PosixFileManager manager((tmp_.path() / "data").string(), {nullptr, SyncMethod::kFileSystem, nullptr, expected});
+  const auto place = manager.containerURLForSecurityApplicationGroupIdentifier("ahead");
+  ASSERT_TRUE(place);
+  const auto copy = [&](const std::string& name) {
+    return manager.copyItemIntoPlace(FileURL(root() / name), place->appendingPathComponent(name),
+                                     place->appendingPathComponent(".incoming-" + name));
+  };
+  ASSERT_TRUE(copy("first").ok());
+  const fs::path container = place->path();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (UnnamedFilesOpenIn(container) == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_EQ(UnnamedFilesOpenIn(container), 1) << "nothing was copied ahead";
+  fs::remove(root() / "second");
+  const Status second = copy("second");
+  ASSERT_TRUE(second.ok()) << second.message();
+  EXPECT_EQ(ReadFile(container / "second"), "second contents");
+  EXPECT_EQ(UnnamedFilesOpenIn(container), 0);
+  EXPECT_EQ(Names(container), names);
+}
+
 // --- writing ---------------------------------------------------------------
 
 TEST_F(PosixFileManagerTest, AtomicWriteLeavesOnlyTheFinishedFile) {
@@ -504,6 +587,48 @@ TEST_F(PosixFileManagerTest, SynchronizeSucceedsWithEachMethodAfterMovesAndRemov
   }
 }
 
+// The whole file system is flushed with one syncfs; item by item, with none.
+TEST_F(PosixFileManagerTest, FileSystemFlushIsOneSyncfsAndItemFlushNone) {
+  WriteFile(root() / "f", "f");
+  for (SyncMethod method : {SyncMethod::kFileSystem, SyncMethod::kEachItem}) {
+    const fs::path home = tmp_.path() / ("sync" + std::to_string(static_cast<int>(method)));
+    PosixFileManager manager(home.string(), {nullptr, method, nullptr});
+    const auto container = manager.containerURLForSecurityApplicationGroupIdentifier("g");
+    ASSERT_TRUE(container.has_value());
+    ASSERT_TRUE(manager.copyItemIntoPlace(FileURL(root() / "f"), container->appendingPathComponent("f"),
+                                          container->appendingPathComponent(".incoming-f")).ok());
+    const int before = syncfsCalls.load();
+    ASSERT_TRUE(manager.synchronizeWrittenItems().ok());
+    EXPECT_EQ(syncfsCalls.load() - before, method == SyncMethod::kFileSystem ? 1 : 0) << static_cast<int>(method);
+  }
+}
+
+// A file written whole over one already there is recorded as replacing it, so
+// that should this run die, the sweep keeps it (an earlier share may name it).
+TEST_F(PosixFileManagerTest, AtomicWriteOverAFileIsRecordedAsAReplacement) {
+  const std::shared_ptr<RunJournal> journal = RunJournal::Start((tmp_.path() / "state").string());
+  ASSERT_NE(journal, nullptr);
+  PosixFileManager manager((tmp_.path() / "journaled").string(), {nullptr, SyncMethod::kFileSystem, journal});
+  const auto container = manager.containerURLForSecurityApplicationGroupIdentifier("g");
+  ASSERT_TRUE(container.has_value());
+  const fs::path fresh = fs::path(container->path()) / "fresh.jpg";
+  const fs::path over = fs::path(container->path()) / "over.jpg";
+  WriteFile(over, "from an earlier share");
+  ASSERT_TRUE(manager.writeData(DataFromString("new"), FileURL(fresh), true).ok());
+  ASSERT_TRUE(manager.writeData(DataFromString("new"), FileURL(over), true).ok());
+  const std::string record = ReadFile(journal->recordPath());
+  const auto lineFor = [&](char kind, const fs::path& path) {
+    std::istringstream lines(record);
+    for (std::string line; std::getline(lines, line);) {
+      if (line[0] == kind && line.ends_with(" " + path.string())) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(lineFor('N', fresh)) << record;
+  EXPECT_FALSE(lineFor('R', fresh)) << record;
+  EXPECT_TRUE(lineFor('R', over)) << record;
+}
+
 // A container renamed away mid-run got the copies in its new place: the
 // batch must not be reported durable under the old names.
 TEST_F(PosixFileManagerTest, SynchronizeFailsWhenTheContainerWasMovedAway) {
@@ -515,6 +640,11 @@ TEST_F(PosixFileManagerTest, SynchronizeFailsWhenTheContainerWasMovedAway) {
   ASSERT_TRUE(manager_.replaceItemAtURL(container->appendingPathComponent("f"), tmp).ok());
   fs::rename(container->path(), fs::path(container->path()).string() + ".elsewhere");
   EXPECT_FALSE(manager_.synchronizeWrittenItems().ok());
+  // The items of a failed flush are kept for the next one, which must not
+  // call them durable while nothing has changed.
+  EXPECT_FALSE(manager_.synchronizeWrittenItems().ok());
+  fs::rename(fs::path(container->path()).string() + ".elsewhere", container->path());
+  EXPECT_TRUE(manager_.synchronizeWrittenItems().ok());
 }
 
 TEST_F(PosixFileManagerTest, ManyThreadsCopyIntoOneContainer) {
