@@ -25,7 +25,7 @@ INSTALLED = [
     "bin/halvernsignet-share",
     "bin/halvernsignet-receive",
     "share/applications/halvernsignet-share.desktop",
-    "share/kio/servicemenus/halvernsignet-share.desktop",
+    "share/file-manager/actions/halvernsignet-share.desktop",
     "share/Thunar/sendto/halvernsignet-share.desktop",
     "share/nemo/actions/halvernsignet-share.nemo_action",
     "share/man/man1/halvernsignet-share.1.gz",
@@ -127,8 +127,7 @@ class Install(unittest.TestCase):
         self.assertTrue((module_dir(self.usr) / "libhalvernsignet-movies.so").is_file())
 
         for entry in ("share/applications/halvernsignet-share.desktop",
-                      "share/Thunar/sendto/halvernsignet-share.desktop",
-                      "share/kio/servicemenus/halvernsignet-share.desktop"):
+                      "share/Thunar/sendto/halvernsignet-share.desktop"):
             entry = self.usr / entry
             with self.subTest(entry=entry):
                 result = run("desktop-file-validate", entry)
