@@ -33,7 +33,17 @@ def share(paths):
         print(f"{PROGRAM} could not be started: {error}", flush=True)
         return
     # Reaped by GLib when it exits, so no zombie stays behind in Files.
-    GLib.child_watch_add(GLib.PRIORITY_DEFAULT, child.pid, lambda *_: None)
+    running.add(child)
+    GLib.child_watch_add(GLib.PRIORITY_DEFAULT, child.pid, reaped, child)
+
+
+# Shares still running, kept until GLib has reaped them.
+running = set()
+
+
+def reaped(_pid, wait_status, child):
+    child.returncode = wait_status  # reaped: Popen must not wait for it again
+    running.discard(child)
 
 
 class HalvernsignetShareMenu(GObject.GObject, Nautilus.MenuProvider):

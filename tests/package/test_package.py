@@ -28,6 +28,7 @@ INSTALLED = [
     "share/file-manager/actions/halvernsignet-share.desktop",
     "share/Thunar/sendto/halvernsignet-share.desktop",
     "share/nemo/actions/halvernsignet-share.nemo_action",
+    "share/nautilus-python/extensions/halvernsignet_share.py",
     "share/man/man1/halvernsignet-share.1.gz",
     "share/man/man1/halvernsignet-receive.1.gz",
     "share/bash-completion/completions/halvernsignet-share",
@@ -41,6 +42,15 @@ INSTALLED = [
 
 def run(*args, **kwargs):
     return subprocess.run([str(a) for a in args], capture_output=True, text=True, **kwargs)
+
+
+# The KDE share-menu plugin, when this build made it.
+KDE_PLUGIN_BUILT = (BUILD_DIR / "plugins" / "kf5" / "purpose" / "halvernsignet_share.so").is_file()
+
+
+def kde_plugins(usr):
+    return glob.glob(str(usr / "lib" / "**" / "qt5" / "plugins" / "kf5" / "purpose" / "halvernsignet_share.so"),
+                     recursive=True)
 
 
 def module_dir(root):
@@ -67,6 +77,8 @@ class Package(unittest.TestCase):
         usr = self.root / "usr"
         for path in INSTALLED + ["lib/halvernsignet-share/libhalvernsignet-movies.so"]:
             self.assertTrue((usr / path).is_file(), path)
+        # Where KDE programs look for share-menu plugins under /usr.
+        self.assertEqual(len(kde_plugins(usr)), int(KDE_PLUGIN_BUILT))
         depends = run("dpkg-deb", "-f", self.deb, "Depends").stdout
         for library in ("libdav1d" if MINIMAL_FFMPEG else "libavformat", "libplist", "libglib2.0-0", "libc6"):
             self.assertIn(library, depends)
