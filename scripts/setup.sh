@@ -18,6 +18,8 @@ packages=(
   # Desktop tests: entries checked and launched through GIO, dialogs in Xvfb
   # read back over the accessibility bus, clicked, and photographed.
   desktop-file-utils python3-gi xvfb xauth dbus at-spi2-core python3-pyatspi xdotool imagemagick
+  # The windows' X11 class read back (xprop).
+  x11-utils
   # Type defaults read back as desktops read them (xdg-mime).
   xdg-utils
   # The KDE share-menu plugin, built and run headless through KDE's share

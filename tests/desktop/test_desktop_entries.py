@@ -89,6 +89,8 @@ class ShippedEntries(unittest.TestCase):
         self.assertEqual(main["NoDisplay"], "true")
         # A share target never becomes a type's opener.
         self.assertNotIn("MimeType", main)
+        # The class the program's windows carry (tests/desktop/test_dialogs.py).
+        self.assertEqual(main["StartupWMClass"], ENTRY.stem)
 
 
 # Types people open every day; none may end up opened by the share target.

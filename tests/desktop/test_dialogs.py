@@ -111,6 +111,10 @@ class DesktopWindows(SandboxTest):
         self.assertIn("modal", [s for s in map(pyatspi.stateToString, dialog.getState().getStates())])
         shot = screenshot("Error", "dialog-error.png")
         self.assertGreater(shot.stat().st_size, 1000)
+        # Task bars match the window with the desktop entry (StartupWMClass).
+        wm_class = subprocess.run(["xprop", "-id", x_window("Error"), "WM_CLASS"],
+                                  capture_output=True, text=True, check=True).stdout
+        self.assertEqual(wm_class.strip(), 'WM_CLASS(STRING) = "halvernsignet-share", "halvernsignet-share"')
 
         time.sleep(0.5)
         self.assertIsNone(process.poll(), "the process waits while the dialog is open")
