@@ -107,7 +107,8 @@ class Package(unittest.TestCase):
             self.assertIn("halvernsignet-share-kde", field(self.deb, "Suggests"))
             kde = self.debs["halvernsignet-share-kde"]
             self.assertIn("libkf5purpose5", field(kde, "Depends"))
-            for needed in ("libkf5purpose-bin", "qml-module-org-kde-purpose", "qml-module-qtquick-layouts"):
+            for needed in ("libkf5purpose-bin", "qml-module-org-kde-purpose", "qml-module-qtquick-layouts",
+                           "qml-module-org-kde-kirigami2"):
                 self.assertIn(needed, field(kde, "Recommends") + field(kde, "Depends"))
         movies = field(self.debs["halvernsignet-share-movies"], "Depends")
         self.assertIn("libdav1d" if MINIMAL_FFMPEG else "libavformat", movies)
