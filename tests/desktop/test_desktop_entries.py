@@ -82,7 +82,8 @@ class ShippedEntries(unittest.TestCase):
         # Selected items only: never the background of a folder (the whole folder).
         self.assertEqual((entry["TargetContext"], entry["TargetLocation"]), ("true", "false"))
         for profile in entry["Profiles"].rstrip(";").split(";"):
-            self.assertEqual(action["X-Action-Profile " + profile]["MimeTypes"], "all/all;")
+            # Files only: libfm-qt shows folder actions on the background too.
+            self.assertEqual(action["X-Action-Profile " + profile]["MimeTypes"], "all/allfiles;")
             self.assertEqual(action["X-Action-Profile " + profile]["SelectionCount"], ">0")
 
         main = read_entry(ENTRY)["Desktop Entry"]
