@@ -27,6 +27,8 @@ packages=(
   libkf5purpose-dev libkf5coreaddons-dev qtbase5-dev extra-cmake-modules libkf5purpose-bin
   # The GNOME Files extension, loaded with the real Nautilus bindings.
   python3-nautilus gir1.2-nautilus-4.0
+  # PCManFM's menu module, built and run in libfm-gtk's file menu.
+  libfm-gtk-dev
   # Flushes and renames traced in the order they happen.
   strace
   # Man pages, the Debian package and its checks.

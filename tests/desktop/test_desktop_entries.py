@@ -38,6 +38,7 @@ NEMO = PACKAGING / "nemo" / "actions" / "halvernsignet-share.nemo_action"
 FILE_MANAGER_ACTION = PACKAGING / "file-manager" / "actions" / "halvernsignet-share.desktop"
 KDE_PLUGIN = PACKAGING / "kde-purpose" / "halvernsignet_share.json"
 NAUTILUS = PACKAGING / "nautilus" / "halvernsignet_share.py"
+PCMANFM = PACKAGING / "pcmanfm" / "halvernsignet_share_libfm.c"
 LABEL = "Share with halvernsignet"
 
 
@@ -67,6 +68,7 @@ class ShippedEntries(unittest.TestCase):
             "KDE": json.loads(KDE_PLUGIN.read_text())["KPlugin"]["Name"],
         }
         self.assertIn(f'label="{LABEL}"', NAUTILUS.read_text())
+        self.assertIn(f'gtk_action_new(ACTION_NAME, "{LABEL}"', PCMANFM.read_text())
         self.assertEqual(labels, dict.fromkeys(labels, LABEL))
 
     def test_file_manager_entries_use_their_own_keys(self):

@@ -48,6 +48,10 @@ def run(*args, **kwargs):
 KDE_PLUGIN_BUILT = (BUILD_DIR / "plugins" / "kf5" / "purpose" / "halvernsignet_share.so").is_file()
 
 
+# The PCManFM menu module, when this build made it.
+PCMANFM_MODULE_BUILT = (BUILD_DIR / "plugins" / "libfm" / "halvernsignet-share.so").is_file()
+
+
 def kde_plugins(usr):
     return glob.glob(str(usr / "lib" / "**" / "qt5" / "plugins" / "kf5" / "purpose" / "halvernsignet_share.so"),
                      recursive=True)
@@ -83,12 +87,16 @@ class Package(unittest.TestCase):
     def test_holds_every_file_and_its_dependencies(self):
         modules = {"halvernsignet-share-movies", "halvernsignet-share-dialogs"}
         self.assertEqual(set(self.debs), {"halvernsignet-share"} | modules
-                         | ({"halvernsignet-share-kde"} if KDE_PLUGIN_BUILT else set()))
+                         | ({"halvernsignet-share-kde"} if KDE_PLUGIN_BUILT else set())
+                         | ({"halvernsignet-share-pcmanfm"} if PCMANFM_MODULE_BUILT else set()))
         usr = self.root / "usr"
         for path in INSTALLED + ["lib/halvernsignet-share/libhalvernsignet-movies.so"]:
             self.assertTrue((usr / path).is_file(), path)
         # Where KDE programs look for share-menu plugins under /usr.
         self.assertEqual(len(kde_plugins(usr)), int(KDE_PLUGIN_BUILT))
+        # Where libfm looks for modules under /usr.
+        self.assertEqual(len(glob.glob(str(usr / "lib" / "**" / "libfm" / "modules" / "halvernsignet-share.so"),
+                                       recursive=True)), int(PCMANFM_MODULE_BUILT))
         owned = {name: run("dpkg-deb", "-c", deb).stdout for name, deb in self.debs.items()}
         self.assertIn("/libhalvernsignet-movies.so", owned["halvernsignet-share-movies"])
         self.assertIn("/libhalvernsignet-dialogs.so", owned["halvernsignet-share-dialogs"])
@@ -99,7 +107,7 @@ class Package(unittest.TestCase):
         depends = field(self.deb, "Depends")
         for library in ("libplist", "libglib2.0-0", "libc6"):
             self.assertIn(library, depends)
-        for library in ("libav", "libdav1d", "libgtk", "libqt5", "libkf5"):
+        for library in ("libav", "libdav1d", "libgtk", "libqt5", "libkf5", "libfm"):
             self.assertNotIn(library, depends)
         recommends = field(self.deb, "Recommends")
         self.assertLessEqual(modules | {"python3-nautilus"}, set(recommends.replace(" ", "").split(",")))
@@ -110,6 +118,9 @@ class Package(unittest.TestCase):
             for needed in ("libkf5purpose-bin", "qml-module-org-kde-purpose", "qml-module-qtquick-layouts",
                            "qml-module-org-kde-kirigami2"):
                 self.assertIn(needed, field(kde, "Recommends") + field(kde, "Depends"))
+        if PCMANFM_MODULE_BUILT:
+            self.assertIn("halvernsignet-share-pcmanfm", field(self.deb, "Suggests"))
+            self.assertIn("libfm-gtk4", field(self.debs["halvernsignet-share-pcmanfm"], "Depends"))
         movies = field(self.debs["halvernsignet-share-movies"], "Depends")
         self.assertIn("libdav1d" if MINIMAL_FFMPEG else "libavformat", movies)
         self.assertEqual("libavformat" in movies, not MINIMAL_FFMPEG, movies)
