@@ -14,7 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/manifest.h"
-#include "platform/linux/content_type_sniffer.h"
+#include "platform/linux/desktop/content_type_sniffer.h"
 #include "platform/type_identifiers.h"
 #include "platform/status_or.h"
 #include "platform/url.h"

@@ -7,9 +7,9 @@
 
 #include <unistd.h>
 
-#include "platform/linux/dialog_alert_presenter.h"
-#include "platform/linux/terminal_alert_presenter.h"
-#include "platform/linux/tree_size.h"
+#include "platform/linux/desktop/dialog_alert_presenter.h"
+#include "platform/linux/desktop/terminal_alert_presenter.h"
+#include "platform/linux/files/tree_size.h"
 #include "platform/type_identifiers.h"
 #include "platform/url.h"
 

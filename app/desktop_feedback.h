@@ -6,9 +6,9 @@
 
 #include "app/share_request.h"
 #include "platform/alert.h"
-#include "platform/linux/copy_progress.h"
-#include "platform/linux/desktop_dialogs.h"
-#include "platform/linux/gio_application.h"
+#include "platform/linux/files/copy_progress.h"
+#include "platform/linux/dialogs/desktop_dialogs.h"
+#include "platform/linux/desktop/gio_application.h"
 
 namespace app {
 

@@ -7,7 +7,7 @@
 
 #include "platform/alert.h"
 #include "platform/file_manager.h"
-#include "platform/linux/plist_user_defaults.h"
+#include "platform/linux/suite/plist_user_defaults.h"
 #include "platform/user_defaults.h"
 
 namespace app {

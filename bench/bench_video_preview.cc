@@ -10,12 +10,12 @@
 #include <filesystem>
 #include <iostream>
 
-#include "platform/linux/ffmpeg_av_foundation.h"
-#include "platform/linux/movie_decoder.h"
-#include "platform/linux/posix_file_manager.h"
-#include "platform/linux/random_uuid_source.h"
-#include "platform/linux/stderr_outcome_report.h"
-#include "platform/linux/stdio_output.h"
+#include "platform/linux/movies/ffmpeg_av_foundation.h"
+#include "platform/linux/movies/movie_decoder.h"
+#include "platform/linux/files/posix_file_manager.h"
+#include "platform/linux/base/random_uuid_source.h"
+#include "platform/linux/extension/stderr_outcome_report.h"
+#include "platform/linux/extension/stdio_output.h"
 #include "share/share_view_controller.h"
 
 namespace fs = std::filesystem;

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/linux/posix_file_manager.h"
-#include "platform/linux/xdg_dirs.h"
+#include "platform/linux/files/posix_file_manager.h"
+#include "platform/linux/base/xdg_dirs.h"
 
 using platform::URL;
 using platform::linux_platform::DefaultDataHome;

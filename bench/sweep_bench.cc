@@ -22,7 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/linux/run_journal.h"
+#include "platform/linux/files/run_journal.h"
 
 namespace fs = std::filesystem;
 using platform::linux_platform::IdentityAt;

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "platform/linux/movie_decoder.h"
-#include "platform/linux/png_encoder.h"
+#include "platform/linux/movies/movie_decoder.h"
+#include "platform/linux/movies/png_encoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using platform::linux_platform::MovieDecoder;

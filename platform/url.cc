@@ -4,12 +4,10 @@
 
 #include <memory>
 
-#include "platform/linux/glib_handles.h"
+#include "platform/glib_handles.h"
 
 namespace platform {
 namespace {
-
-using linux_platform::GCharPtr;
 
 // What may stand unescaped in a file path besides letters, digits and -._~
 constexpr const char* kPathCharactersAllowed = "!$&'()*+,;=:@/";

@@ -1,7 +1,7 @@
 #include "receive/receiver.h"
 
-#include "platform/linux/plist_suite_file.h"
-#include "platform/linux/xdg_dirs.h"
+#include "platform/linux/suite/plist_suite_file.h"
+#include "platform/linux/base/xdg_dirs.h"
 #include "receive/payload_reading.h"
 #include "receive/suite_value.h"
 

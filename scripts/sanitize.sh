@@ -19,7 +19,7 @@ kinds=("$@")
 for kind in "${kinds[@]}"; do
   case "$kind" in
     asan) dir=build-asan sanitize=address,undefined targets=(all) tests="." ;;
-    tsan) dir=build-tsan sanitize=thread targets=(platform_linux_test share_test app_test halvernsignet-share)
+    tsan) dir=build-tsan sanitize=thread targets=(platform_linux_extension_test platform_linux_files_test platform_linux_suite_test share_test app_test halvernsignet-share)
           tests="ItemLoadQueue|QueuedItemProvider|Concurren|ManyThreads|CopiesMadeAhead|SynchronizeSucceeds|ThousandsOfValues|e2e.test_texts_and_links" ;;
     *) echo "unknown sanitizer run: $kind" >&2; exit 2 ;;
   esac

@@ -1,0 +1,31 @@
+#include "platform/linux/extension/stderr_outcome_report.h"
+
+#include <string>
+
+namespace platform::linux_platform {
+
+void StderrOutcomeReport::itemLeftOut(const LeftOutItem& item) {
+  // Counted from 1 for a person, as a file manager or a shell lists them.
+  writeLine("halvernsignet-share: left out attachment " + std::to_string(item.index + 1) + " of " +
+            std::to_string(item.count) + " (" + item.item + "): " + item.reason);
+  std::lock_guard lock(mutex_);
+  ++itemsLeftOut_;
+}
+
+void StderrOutcomeReport::handoffFailed(std::string_view reason) {
+  writeLine("halvernsignet-share: nothing handed over: " + std::string(reason));
+}
+
+int StderrOutcomeReport::itemsLeftOut() const {
+  std::lock_guard lock(mutex_);
+  return itemsLeftOut_;
+}
+
+void StderrOutcomeReport::writeLine(const std::string& line) {
+  std::lock_guard lock(mutex_);
+  std::fwrite(line.data(), 1, line.size(), stream_);
+  std::fputc('\n', stream_);
+  std::fflush(stream_);
+}
+
+}  // namespace platform::linux_platform

@@ -1,0 +1,140 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include "platform/linux/base/unique_fd.h"
+
+namespace platform::linux_platform {
+
+// Which item a name held: a later item under the same name, or the same inode
+// number reused, compares unequal.
+struct ItemIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
+
+  bool operator==(const ItemIdentity&) const = default;
+};
+
+ItemIdentity IdentityOf(const struct stat& st);
+
+// The identity of the item called `name` in the open directory `dirFd`
+// (links not followed); false when there is none.
+bool IdentityAt(int dirFd, const std::string& name, ItemIdentity& identity);
+
+// What one share run has put into the container and beside the suite, written
+// down before it is made, so that whatever a run that dies leaves behind can
+// be found and removed by a later run, and nothing else.
+//
+// Each run has a record file in <stateDir>/runs/, created already locked
+// (flock) and locked for the run's whole life. The kernel drops the lock when
+// the process ends, however it ends, and nothing else ever holds it: a record
+// whose lock can be taken belongs to a run that is certainly over. The sweep
+// (SweepDeadRuns) removes only what such records name.
+//
+// The record is append-only text, one entry per line. A run that ends
+// normally removes its record: everything it made is then either gone or
+// kept for good. If the record cannot be written, the run drops it (its
+// leftovers would then stay, but nothing of anyone else's is ever at risk).
+//
+// Safe to call from several threads at once.
+class RunJournal {
+ public:
+  // Starts this run's record in <stateDir>/runs/ (made 0700 when missing).
+  // None when it cannot be made; the run then goes on without one.
+  static std::unique_ptr<RunJournal> Start(const std::string& stateDir);
+  // Ends the run normally (once every load has delivered): removes the
+  // temporaries still there, keeps the items placed, removes the record.
+  // Nothing is recorded afterwards.
+  void finish();
+  ~RunJournal() { finish(); }
+  RunJournal(const RunJournal&) = delete;
+  RunJournal& operator=(const RunJournal&) = delete;
+
+  // Before a temporary item is created at `path`, under a name only this run
+  // uses (it starts with "."). Left by a dead run, it is removed whole.
+  void willCreateTemporary(const std::string& path);
+
+  // Before the item at `original` is moved aside to `aside` (a name starting
+  // with "."). Left by a dead run, it goes back to `original` when that name
+  // is empty, and is removed otherwise.
+  void willMoveAside(const std::string& aside, const std::string& original);
+
+  // Before the item `identity` is moved to `path`, a name that was empty. If
+  // the run dies before its suite is written, the sweep removes the item at
+  // `path`, but only while it is still this very item.
+  void willPlaceNewItem(const std::string& path, const ItemIdentity& identity);
+
+  // The item `identity` is about to replace something already at `path`
+  // (after willPlaceNewItem for it found the name taken). The sweep keeps it:
+  // the name was in use before this run, by a share that may have named it.
+  void willReplaceItem(const std::string& path, const ItemIdentity& identity);
+
+  // The temporary at `path` was moved into place (its name is empty again):
+  // finish() need not look for it. Nothing is written; a sweep after a crash
+  // still looks.
+  void temporaryMoved(const std::string& path);
+
+  // Before the suite's new contents are created at the temporary `path`,
+  // which is later renamed over the suite.
+  void willWriteSuite(const std::string& path);
+
+  // Before that temporary, complete, is renamed over the suite. From here
+  // on, whether the temporary still exists tells the sweep whether the rename
+  // happened: if it did, a payload may name the items placed so far, and they
+  // are kept. Makes the record durable when it names placed items, so that
+  // it reaches the disk before the rename does.
+  void willRenameSuite();
+
+  // The rename announced by willRenameSuite failed (the temporary is about to
+  // be removed): the items placed so far are named by no payload.
+  void suiteRenameFailed();
+
+  const std::string& recordPath() const { return path_; }
+
+ private:
+  RunJournal(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+  void append(const std::string& line);
+  void abandonLocked();
+
+  std::mutex mutex_;
+  UniqueFd fd_;
+  std::string path_;
+  std::unordered_set<std::string> temporariesMoved_;
+  // The lines a finished run still acts on (temporaries, items moved aside,
+  // the suite's temporary), kept so that finish() need not read back a
+  // record that holds a line for every item placed.
+  std::string finishLines_;
+  bool placedItems_ = false;
+  bool abandoned_ = false;  // or finished: nothing more is written
+};
+
+// What one sweep did.
+struct SweepReport {
+  int deadRuns = 0;          // records of finished runs cleared
+  int liveRuns = 0;          // records left alone: their run is still going
+  int itemsRemoved = 0;      // temporaries and unnamed new items removed
+  int itemsRestored = 0;     // items moved aside put back under their name
+  int failures = 0;          // items that could not be removed or restored
+};
+
+// Removes what runs that are over left behind, as their records name it, and
+// then the records. Takes time in proportion to the records and the items
+// they name, never to the size of the container. Runs that are still going
+// (their record locked) are left alone, and so is any record another sweep
+// is clearing at the same moment.
+SweepReport SweepDeadRuns(const std::string& stateDir);
+
+// Where the records of share runs live: <state home>/halvernsignet-share.
+std::string DefaultStateDirectory();
+
+}  // namespace platform::linux_platform

@@ -1,0 +1,270 @@
+#include "platform/linux/files/run_journal.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+
+namespace platform::linux_platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+ItemIdentity IdentityOf(const fs::path& path) {
+  UniqueFd dir(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ItemIdentity identity;
+  IdentityAt(dir.get(), path.filename(), identity);
+  return identity;
+}
+
+// A share run's steps, as the file manager and the suite take them.
+struct ShareRun {
+  RunJournal& journal;
+  fs::path container;
+  fs::path config;
+
+  // A copy made under a temporary name and moved to `name`, replacing
+  // whatever is there.
+  void place(const std::string& name, const std::string& contents) {
+    const fs::path temporary = container / (".incoming-" + name);
+    journal.willCreateTemporary(temporary);
+    WriteFile(temporary, contents);
+    const ItemIdentity identity = IdentityOf(temporary);
+    journal.willPlaceNewItem(container / name, identity);
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, (container / name).c_str(), RENAME_NOREPLACE) != 0) {
+      journal.willReplaceItem(container / name, identity);
+      fs::rename(temporary, container / name);
+    }
+  }
+  fs::path suiteTemporary() { return config / ".suite.plist.Ab12Cd"; }
+  void beginSuite() {
+    journal.willWriteSuite(suiteTemporary());
+    WriteFile(suiteTemporary(), "new suite");
+  }
+  void renameSuite() {
+    journal.willRenameSuite();
+    fs::rename(suiteTemporary(), config / "suite.plist");
+  }
+};
+
+struct Sandbox {
+  testsupport::TempDir temp;
+  fs::path container = temp.path() / "container";
+  fs::path config = temp.path() / "config";
+  fs::path state = temp.path() / "state" / "halvernsignet-share";
+  Sandbox() {
+    fs::create_directories(container);
+    fs::create_directories(config);
+    WriteFile(container / "earlier.jpg", "named by an earlier share");
+    WriteFile(config / "suite.plist", "old suite");
+  }
+  std::vector<std::string> containerNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(container)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  bool noRecordsLeft() const { return fs::is_empty(state / "runs"); }
+};
+
+// Runs `steps` as a share run in a child process, which then dies by SIGKILL
+// (or, with `signalWhenDone`, tells and waits to be killed). Returns its pid.
+pid_t StartRun(const Sandbox& box, const std::function<void(ShareRun&)>& steps, int signalWhenDone = -1) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  auto journal = RunJournal::Start(box.state);
+  if (!journal) ::_exit(3);
+  ShareRun run{*journal, box.container, box.config};
+  steps(run);
+  if (signalWhenDone >= 0) {
+    (void)!::write(signalWhenDone, "x", 1);
+    ::pause();
+  }
+  ::raise(SIGKILL);
+  ::_exit(4);
+}
+
+void Reap(pid_t pid) {
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the run failed with " << status;
+}
+
+TEST(SweepDeadRuns, RemovesWhatADeadRunLeftAndNothingElse) {
+  using Names = std::vector<std::string>;
+  struct Case {
+    const char* what;
+    std::function<void(ShareRun&)> steps;
+    Names containerAfter;     // besides earlier.jpg
+    std::string suiteAfter;   // contents of config/suite.plist
+    std::function<void(const Sandbox&)> betweenDeathAndSweep = nullptr;
+  };
+  const Case cases[] = {
+      {"temporaries, a folder among them, go",
+       [](ShareRun& run) {
+         run.journal.willCreateTemporary(run.container / ".incoming-A");
+         fs::create_directories(run.container / ".incoming-A" / "sub");
+         WriteFile(run.container / ".incoming-A" / "sub" / "f", "half");
+         run.journal.willCreateTemporary(run.container / ".thumb.jpg.Xy12Zw");
+         WriteFile(run.container / ".thumb.jpg.Xy12Zw", "half");
+       },
+       {}, "old suite"},
+      {"a copy no suite was written for goes",
+       [](ShareRun& run) { run.place("7C0E.HEIC", "photo"); }, {}, "old suite"},
+      {"a copy the written suite may name stays",
+       [](ShareRun& run) {
+         run.place("7C0E.HEIC", "photo");
+         run.beginSuite();
+         run.renameSuite();
+       },
+       {"7C0E.HEIC"}, "new suite"},
+      {"death before the suite's temporary was made: the copy goes",
+       [](ShareRun& run) {
+         run.place("7C0E.HEIC", "photo");
+         run.journal.willWriteSuite(run.suiteTemporary());
+       },
+       {}, "old suite"},
+      {"death before the suite's rename: the copy and the suite's temporary go",
+       [](ShareRun& run) {
+         run.place("7C0E.HEIC", "photo");
+         run.beginSuite();
+         run.journal.willRenameSuite();
+       },
+       {}, "old suite"},
+      {"a suite rename that failed names nothing",
+       [](ShareRun& run) {
+         run.place("7C0E.HEIC", "photo");
+         run.beginSuite();
+         run.journal.willRenameSuite();
+         run.journal.suiteRenameFailed();
+         fs::remove(run.suiteTemporary());
+       },
+       {}, "old suite"},
+      {"copies placed after the suite was written go",
+       [](ShareRun& run) {
+         run.place("A.HEIC", "photo");
+         run.beginSuite();
+         run.renameSuite();
+         run.place("B.HEIC", "late photo");
+       },
+       {"A.HEIC"}, "new suite"},
+      {"a copy that replaced an earlier file of its name stays",
+       [](ShareRun& run) { run.place("earlier.jpg", "newer contents"); }, {}, "old suite"},
+      {"a name another item has taken since stays",
+       [](ShareRun& run) { run.place("notes.txt", "dead run's copy"); }, {"notes.txt"}, "old suite",
+       [](const Sandbox& box) {
+         fs::remove(box.container / "notes.txt");
+         WriteFile(box.container / "notes.txt", "a later share's copy");
+       }},
+      {"an item moved aside goes back under its empty name",
+       [](ShareRun& run) {
+         fs::create_directory(run.container / "album");
+         run.journal.willMoveAside(run.container / ".album.old-1", run.container / "album");
+         fs::rename(run.container / "album", run.container / ".album.old-1");
+       },
+       {"album"}, "old suite"},
+      {"an item moved aside and replaced goes",
+       [](ShareRun& run) {
+         fs::create_directory(run.container / "album");
+         run.journal.willMoveAside(run.container / ".album.old-1", run.container / "album");
+         fs::rename(run.container / "album", run.container / ".album.old-1");
+         run.journal.willReplaceItem(run.container / "album", ItemIdentity{});
+         fs::create_directory(run.container / "album");
+       },
+       {"album"}, "old suite"},
+      {"a line cut short and names no record holds are left alone",
+       [](ShareRun& run) {
+         std::ofstream(run.journal.recordPath(), std::ios::app) << "T " << (run.container / ".hidden").string();
+       },
+       {".hidden"}, "old suite",
+       [](const Sandbox& box) { WriteFile(box.container / ".hidden", "the person's own"); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox box;
+    Reap(StartRun(box, c.steps));
+    if (c.betweenDeathAndSweep) c.betweenDeathAndSweep(box);
+
+    const SweepReport report = SweepDeadRuns(box.state);
+
+    Names expected = c.containerAfter;
+    expected.push_back("earlier.jpg");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(box.containerNames(), expected);
+    EXPECT_EQ(ReadFile(box.config / "suite.plist"), c.suiteAfter);
+    EXPECT_EQ(std::distance(fs::directory_iterator(box.config), fs::directory_iterator()), 1);
+    EXPECT_EQ(report.deadRuns, 1);
+    EXPECT_EQ(report.failures, 0);
+    EXPECT_TRUE(box.noRecordsLeft());
+  }
+}
+
+TEST(SweepDeadRuns, LeavesARunningShareAloneUntilItDies) {
+  Sandbox box;
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t pid = StartRun(
+      box,
+      [](ShareRun& run) {
+        run.place("7C0E.MOV", "movie");
+        run.journal.willCreateTemporary(run.container / ".incoming-B");
+        WriteFile(run.container / ".incoming-B", "being copied");
+        run.beginSuite();
+      },
+      pipeFds[1]);
+  char ready;
+  ASSERT_EQ(::read(pipeFds[0], &ready, 1), 1);
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+
+  const SweepReport whileRunning = SweepDeadRuns(box.state);
+  EXPECT_EQ(whileRunning.liveRuns, 1);
+  EXPECT_EQ(whileRunning.itemsRemoved, 0);
+  EXPECT_EQ(box.containerNames(), (std::vector<std::string>{".incoming-B", "7C0E.MOV", "earlier.jpg"}));
+  EXPECT_TRUE(fs::exists(box.config / ".suite.plist.Ab12Cd"));
+
+  ::kill(pid, SIGKILL);
+  Reap(pid);
+  const SweepReport afterDeath = SweepDeadRuns(box.state);
+  EXPECT_EQ(afterDeath.deadRuns, 1);
+  EXPECT_EQ(box.containerNames(), std::vector<std::string>{"earlier.jpg"});
+  EXPECT_FALSE(fs::exists(box.config / ".suite.plist.Ab12Cd"));
+  EXPECT_TRUE(box.noRecordsLeft());
+}
+
+TEST(RunJournal, AFinishedRunKeepsItsCopiesAndLeavesNoTemporaryOrRecord) {
+  Sandbox box;
+  {
+    auto journal = RunJournal::Start(box.state);
+    ASSERT_TRUE(journal);
+    ShareRun run{*journal, box.container, box.config};
+    run.place("7C0E.HEIC", "photo");  // the share's last attachment was a text: named by nothing
+    journal->willCreateTemporary(box.container / ".incoming-C");
+    WriteFile(box.container / ".incoming-C", "a removal that failed");
+    EXPECT_EQ(SweepDeadRuns(box.state).liveRuns, 1);
+  }
+  EXPECT_EQ(box.containerNames(), (std::vector<std::string>{"7C0E.HEIC", "earlier.jpg"}));
+  EXPECT_TRUE(box.noRecordsLeft());
+}
+
+}  // namespace
+}  // namespace platform::linux_platform
