@@ -16,6 +16,17 @@ packages=(
   # Desktop tests: entries checked and launched through GIO, dialogs in Xvfb
   # read back over the accessibility bus, clicked, and photographed.
   desktop-file-utils python3-gi xvfb xauth dbus at-spi2-core python3-pyatspi xdotool imagemagick
+  # The windows' X11 class read back (xprop).
+  x11-utils
+  # Type defaults read back as desktops read them (xdg-mime).
+  xdg-utils
+  # The KDE share-menu plugin, built and run headless through KDE's share
+  # framework (its job runs in the framework's helper, libkf5purpose-bin).
+  libkf5purpose-dev libkf5coreaddons-dev qtbase5-dev extra-cmake-modules libkf5purpose-bin
+  # The GNOME Files extension, loaded with the real Nautilus bindings.
+  python3-nautilus gir1.2-nautilus-4.0
+  # PCManFM's menu module, built and run in libfm-gtk's file menu.
+  libfm-gtk-dev
   # Flushes and renames traced in the order they happen.
   strace
   # Man pages, the Debian package and its checks.

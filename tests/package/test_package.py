@@ -25,9 +25,10 @@ INSTALLED = [
     "bin/halvernsignet-share",
     "bin/halvernsignet-receive",
     "share/applications/halvernsignet-share.desktop",
-    "share/kio/servicemenus/halvernsignet-share.desktop",
+    "share/file-manager/actions/halvernsignet-share.desktop",
     "share/Thunar/sendto/halvernsignet-share.desktop",
     "share/nemo/actions/halvernsignet-share.nemo_action",
+    "share/nautilus-python/extensions/halvernsignet_share.py",
     "share/man/man1/halvernsignet-share.1.gz",
     "share/man/man1/halvernsignet-receive.1.gz",
     "share/bash-completion/completions/halvernsignet-share",
@@ -43,9 +44,26 @@ def run(*args, **kwargs):
     return subprocess.run([str(a) for a in args], capture_output=True, text=True, **kwargs)
 
 
+# The KDE share-menu plugin, when this build made it.
+KDE_PLUGIN_BUILT = (BUILD_DIR / "plugins" / "kf5" / "purpose" / "halvernsignet_share.so").is_file()
+
+
+# The PCManFM menu module, when this build made it.
+PCMANFM_MODULE_BUILT = (BUILD_DIR / "plugins" / "libfm" / "halvernsignet-share.so").is_file()
+
+
+def kde_plugins(usr):
+    return glob.glob(str(usr / "lib" / "**" / "qt5" / "plugins" / "kf5" / "purpose" / "halvernsignet_share.so"),
+                     recursive=True)
+
+
 def module_dir(root):
     [found] = glob.glob(str(root / "lib" / "**" / "libhalvernsignet-movies.so"), recursive=True)
     return Path(found).parent
+
+
+def field(deb, name):
+    return run("dpkg-deb", "-f", deb, name).stdout.strip()
 
 
 class Package(unittest.TestCase):
@@ -54,36 +72,77 @@ class Package(unittest.TestCase):
         cls.tmp = Path(tempfile.mkdtemp(prefix="hs-package-"))
         made = run("cpack", "-G", "DEB", "-B", cls.tmp / "out", cwd=BUILD_DIR)
         assert made.returncode == 0, made.stdout + made.stderr
-        [cls.deb] = glob.glob(str(cls.tmp / "out" / "halvernsignet-share_*.deb"))
+        # One package per component: the programs, and each module.
+        cls.debs = {field(deb, "Package"): deb for deb in glob.glob(str(cls.tmp / "out" / "*.deb"))}
+        cls.deb = cls.debs["halvernsignet-share"]
         cls.root = cls.tmp / "root"
-        unpacked = run("dpkg-deb", "-x", cls.deb, cls.root)
-        assert unpacked.returncode == 0, unpacked.stderr
+        for deb in cls.debs.values():
+            unpacked = run("dpkg-deb", "-x", deb, cls.root)
+            assert unpacked.returncode == 0, unpacked.stderr
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     def test_holds_every_file_and_its_dependencies(self):
+        modules = {"halvernsignet-share-movies", "halvernsignet-share-dialogs"}
+        self.assertEqual(set(self.debs), {"halvernsignet-share"} | modules
+                         | ({"halvernsignet-share-kde"} if KDE_PLUGIN_BUILT else set())
+                         | ({"halvernsignet-share-pcmanfm"} if PCMANFM_MODULE_BUILT else set()))
         usr = self.root / "usr"
         for path in INSTALLED + ["lib/halvernsignet-share/libhalvernsignet-movies.so"]:
             self.assertTrue((usr / path).is_file(), path)
-        depends = run("dpkg-deb", "-f", self.deb, "Depends").stdout
-        for library in ("libdav1d" if MINIMAL_FFMPEG else "libavformat", "libplist", "libglib2.0-0", "libc6"):
+        # Where KDE programs look for share-menu plugins under /usr.
+        self.assertEqual(len(kde_plugins(usr)), int(KDE_PLUGIN_BUILT))
+        # Where libfm looks for modules under /usr.
+        self.assertEqual(len(glob.glob(str(usr / "lib" / "**" / "libfm" / "modules" / "halvernsignet-share.so"),
+                                       recursive=True)), int(PCMANFM_MODULE_BUILT))
+        owned = {name: run("dpkg-deb", "-c", deb).stdout for name, deb in self.debs.items()}
+        self.assertIn("/libhalvernsignet-movies.so", owned["halvernsignet-share-movies"])
+        self.assertIn("/libhalvernsignet-dialogs.so", owned["halvernsignet-share-dialogs"])
+
+        # The program depends on what it links; what it loads only when
+        # needed (FFmpeg, GTK 4, Qt) comes with the modules' packages, which
+        # it recommends (the KDE one, heavy elsewhere, it suggests).
+        depends = field(self.deb, "Depends")
+        for library in ("libplist", "libglib2.0-0", "libc6"):
             self.assertIn(library, depends)
-        self.assertEqual("libavformat" in depends, not MINIMAL_FFMPEG, depends)
+        for library in ("libav", "libdav1d", "libgtk", "libqt5", "libkf5", "libfm"):
+            self.assertNotIn(library, depends)
+        recommends = field(self.deb, "Recommends")
+        self.assertLessEqual(modules | {"python3-nautilus"}, set(recommends.replace(" ", "").split(",")))
+        if KDE_PLUGIN_BUILT:
+            self.assertIn("halvernsignet-share-kde", field(self.deb, "Suggests"))
+            kde = self.debs["halvernsignet-share-kde"]
+            self.assertIn("libkf5purpose5", field(kde, "Depends"))
+            for needed in ("libkf5purpose-bin", "qml-module-org-kde-purpose", "qml-module-qtquick-layouts",
+                           "qml-module-org-kde-kirigami2"):
+                self.assertIn(needed, field(kde, "Recommends") + field(kde, "Depends"))
+        if PCMANFM_MODULE_BUILT:
+            self.assertIn("halvernsignet-share-pcmanfm", field(self.deb, "Suggests"))
+            self.assertIn("libfm-gtk4", field(self.debs["halvernsignet-share-pcmanfm"], "Depends"))
+        movies = field(self.debs["halvernsignet-share-movies"], "Depends")
+        self.assertIn("libdav1d" if MINIMAL_FFMPEG else "libavformat", movies)
+        self.assertEqual("libavformat" in movies, not MINIMAL_FFMPEG, movies)
+        self.assertIn("libgtk-4-1", field(self.debs["halvernsignet-share-dialogs"], "Depends"))
+        for name in modules:
+            self.assertIn(f"halvernsignet-share (= {field(self.deb, 'Version')})", field(self.debs[name], "Depends"))
+
         # Maintainer scripts: none but CPack's ldconfig call for a library under /usr/lib.
-        control = Path(self.tmp / "control")
-        self.assertEqual(run("dpkg-deb", "-e", self.deb, control).returncode, 0)
-        for script in ("preinst", "postinst", "prerm", "postrm", "config", "triggers"):
-            if (control / script).exists():
-                commands = [line.strip() for line in (control / script).read_text().splitlines()
-                            if line.strip() and not line.startswith("#")]
-                self.assertTrue(set(commands) <= {"set -e", 'if [ "$1" = "configure" ]; then', 'if [ "$1" = "remove" ]; then',
-                                                  "ldconfig", "fi"}, commands)
+        for name, deb in self.debs.items():
+            control = Path(self.tmp / "control" / name)
+            control.parent.mkdir(exist_ok=True)
+            self.assertEqual(run("dpkg-deb", "-e", deb, control).returncode, 0)
+            for script in ("preinst", "postinst", "prerm", "postrm", "config", "triggers"):
+                if (control / script).exists():
+                    commands = [line.strip() for line in (control / script).read_text().splitlines()
+                                if line.strip() and not line.startswith("#")]
+                    self.assertTrue(set(commands) <= {"set -e", 'if [ "$1" = "configure" ]; then',
+                                                      'if [ "$1" = "remove" ]; then', "ldconfig", "fi"}, commands)
 
     @unittest.skipUnless(shutil.which("lintian"), "lintian is not installed")
     def test_lintian_finds_no_error(self):
-        result = run("lintian", "--no-tag-display-limit", self.deb)
+        result = run("lintian", "--no-tag-display-limit", *self.debs.values())
         errors = [line for line in result.stdout.splitlines() if line.startswith("E:")]
         if MINIMAL_FFMPEG:
             # That build carries its own FFmpeg on purpose.
@@ -111,6 +170,24 @@ class Package(unittest.TestCase):
         self.assertAlmostEqual(movie_record["duration"], 2000, delta=80)
         self.assertFalse(photo_record["missing"] or movie_record["missing"])
 
+    def test_the_program_alone_shares_and_names_the_movie_it_cannot_preview(self):
+        # Installed without its recommended modules (--no-install-recommends).
+        alone = self.tmp / "alone"
+        self.assertEqual(run("dpkg-deb", "-x", self.deb, alone).returncode, 0)
+        self.assertEqual(glob.glob(str(alone / "usr" / "lib" / "**" / "libhalvernsignet-movies.so"), recursive=True), [])
+        box = Sandbox(handler=False)
+        self.addCleanup(box.cleanup)
+        photo = box.root / "in" / "IMG_0042.png"
+        shutil.copy(SOURCE_DIR / "examples" / "IMG_0042.png", photo)
+        clip = box.root / "in" / "clip.mp4"
+        subprocess.run([BUILD_DIR / "make_test_movie", clip, "--seconds", "1"], check=True, capture_output=True)
+        shared = run(alone / "usr" / "bin" / "halvernsignet-share", "--image", photo, "--movie", clip,
+                     env=box.env(), cwd=box.root)
+        self.assertEqual(shared.returncode, 4, shared.stderr)
+        self.assertIn("(clip.mp4): no preview could be made: movie support is not available", shared.stderr)
+        received = run(alone / "usr" / "bin" / "halvernsignet-receive", "--json", env=box.env())
+        self.assertEqual([r["type"] for r in json.loads(received.stdout)["records"]], [0])
+
 
 class Install(unittest.TestCase):
     def setUp(self):
@@ -127,8 +204,7 @@ class Install(unittest.TestCase):
         self.assertTrue((module_dir(self.usr) / "libhalvernsignet-movies.so").is_file())
 
         for entry in ("share/applications/halvernsignet-share.desktop",
-                      "share/Thunar/sendto/halvernsignet-share.desktop",
-                      "share/kio/servicemenus/halvernsignet-share.desktop"):
+                      "share/Thunar/sendto/halvernsignet-share.desktop"):
             entry = self.usr / entry
             with self.subTest(entry=entry):
                 result = run("desktop-file-validate", entry)

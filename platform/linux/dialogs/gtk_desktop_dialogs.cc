@@ -9,6 +9,9 @@
 // only state both sides share, under a mutex, so the program can wait at its
 // end until the person has closed them.
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/x11/gdkx.h>
+#endif
 
 #include <condition_variable>
 #include <future>
@@ -53,6 +56,28 @@ void SetMargins(GtkWidget* widget, int margin) {
   gtk_widget_set_margin_bottom(widget, margin);
   gtk_widget_set_margin_start(widget, margin);
   gtk_widget_set_margin_end(widget, margin);
+}
+
+// The windows say whose they are, as the desktop entry
+// halvernsignet-share.desktop does: task bars and window managers match the
+// X11 class (the entry's StartupWMClass) or the Wayland app id (GTK takes
+// the program name) with the entry, and show its name and icon.
+constexpr const char* kDesktopEntryId = "halvernsignet-share";
+constexpr const char* kDesktopEntryName = "Share with halvernsignet";
+constexpr const char* kDesktopEntryIcon = "send-to";
+
+void NameTheProgram() {
+  g_set_prgname(kDesktopEntryId);
+  g_set_application_name(kDesktopEntryName);
+}
+
+void NameTheWindows() {
+#ifdef GDK_WINDOWING_X11
+  // GTK's own class would be the program name capitalised.
+  GdkDisplay* display = gdk_display_get_default();
+  if (GDK_IS_X11_DISPLAY(display)) gdk_x11_display_set_program_class(display, kDesktopEntryId);
+#endif
+  gtk_window_set_default_icon_name(kDesktopEntryIcon);
 }
 
 class GtkDesktopDialogs;
@@ -150,10 +175,12 @@ class GtkDesktopDialogs final : public DesktopDialogs {
     // GTK would otherwise switch the whole process to the user's locale, and
     // with it how numbers are written into the suite and the media list.
     gtk_disable_setlocale();
+    NameTheProgram();
     if (!gtk_init_check()) {
       ready.set_value(false);
       return;
     }
+    NameTheWindows();
     loop_ = g_main_loop_new(nullptr, FALSE);
     ready.set_value(true);
     g_main_loop_run(loop_);
