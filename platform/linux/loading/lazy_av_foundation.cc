@@ -1,5 +1,7 @@
 #include "platform/linux/loading/lazy_av_foundation.h"
 
+#include "platform/one_line.h"
+
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -34,13 +36,13 @@ AVFoundation* LazyAVFoundation::service() {
   std::call_once(once_, [this] {
     void* module = ::dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-      std::fprintf(stderr, "halvernsignet-share: movie support is not available: %s\n", ::dlerror());
+      std::fprintf(stderr, "halvernsignet-share: movie support is not available: %s\n", OneLine(::dlerror()).c_str());
       return;
     }
     using Entry = AVFoundation* (*)();
     auto entry = reinterpret_cast<Entry>(::dlsym(module, kMovieModuleEntry));
     if (entry == nullptr) {
-      std::fprintf(stderr, "halvernsignet-share: %s is not a movie module\n", modulePath_.c_str());
+      std::fprintf(stderr, "halvernsignet-share: %s is not a movie module\n", OneLine(modulePath_).c_str());
       return;
     }
     service_.reset(entry());
