@@ -100,10 +100,31 @@ TEST_F(PosixFileManagerTest, ContainerRefusesIdentifiersThatLeaveItsFolder) {
   EXPECT_FALSE(fs::exists(tmp_.path() / "up"));
 }
 
-TEST_F(PosixFileManagerTest, ContainerThatIsAFileIsNone) {
+TEST_F(PosixFileManagerTest, ContainerThatIsAFileIsNoneAndSaysWhy) {
   fs::create_directories(tmp_.path() / "data" / "group-containers");
   WriteFile(tmp_.path() / "data" / "group-containers" / "taken", "not a folder");
-  EXPECT_FALSE(manager_.containerURLForSecurityApplicationGroupIdentifier("taken").has_value());
+  std::vector<std::pair<std::string, bool>> told;
+  PosixFileManager manager((tmp_.path() / "data").string(),
+                           {.tell = [&](const std::string& line, bool important) { told.emplace_back(line, important); }});
+  EXPECT_FALSE(manager.containerURLForSecurityApplicationGroupIdentifier("taken").has_value());
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_TRUE(told[0].second);
+  EXPECT_NE(told[0].first.find("Not a directory"), std::string::npos) << told[0].first;
+}
+
+TEST_F(PosixFileManagerTest, AnExistingContainerOpenToOthersIsSetBackToOwnerOnly) {
+  const fs::path container = tmp_.path() / "data" / "group-containers" / "open";
+  fs::create_directories(container);
+  fs::permissions(container, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+  std::vector<std::pair<std::string, bool>> told;
+  PosixFileManager manager((tmp_.path() / "data").string(),
+                           {.tell = [&](const std::string& line, bool important) { told.emplace_back(line, important); }});
+  ASSERT_TRUE(manager.containerURLForSecurityApplicationGroupIdentifier("open").has_value());
+  EXPECT_EQ(ModeOf(container), 0700u);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_FALSE(told[0].second);  // said with -v only
+  EXPECT_NE(told[0].first.find("0755"), std::string::npos) << told[0].first;
 }
 
 // Sets an environment variable for one test and puts the old value back.
