@@ -1,10 +1,9 @@
 // Names of the copies in the app-group container, and the copy itself.
 #include <string_view>
-
-#include "platform/one_line.h"
 #include <vector>
 
 #include "platform/base64.h"
+#include "platform/one_line.h"
 #include "share/share_view_controller.h"
 
 namespace halvernsignet_mobile_Share {

@@ -1,8 +1,8 @@
 #include "platform/linux/extension/stderr_outcome_report.h"
 
-#include "platform/one_line.h"
-
 #include <string>
+
+#include "platform/one_line.h"
 
 namespace platform::linux_platform {
 

@@ -1,7 +1,5 @@
 #include "platform/linux/loading/lazy_av_foundation.h"
 
-#include "platform/one_line.h"
-
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -10,6 +8,7 @@
 
 #include "platform/linux/loading/module_path.h"
 #include "platform/linux/movies/movie_module.h"
+#include "platform/one_line.h"
 
 namespace platform::linux_platform {
 namespace {

@@ -1,6 +1,4 @@
 #include <dlfcn.h>
-
-#include "platform/one_line.h"
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +6,7 @@
 
 #include "platform/linux/dialogs/desktop_dialogs.h"
 #include "platform/linux/loading/module_path.h"
+#include "platform/one_line.h"
 
 namespace platform::linux_platform {
 namespace {
