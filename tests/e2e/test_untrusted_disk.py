@@ -254,10 +254,12 @@ class SparseFiles(SandboxTest):
     def test_holes_stay_holes_when_copied_ahead_directly_and_inside_a_folder(self):
         inbox = self.box.root / "in"
         (inbox / "folder").mkdir()
+        first = inbox / "first.txt"
+        first.write_text("copied by the share itself; the files after it are copied ahead")
         small = self.sparse(inbox / "small.img", 8 * self.MIB)        # copied ahead (at most 16 MiB)
-        large = self.sparse(inbox / "large.img", 256 * self.MIB)      # copied when its turn comes
+        large = self.sparse(inbox / "large.img", 256 * self.MIB)      # too large to copy ahead
         inner = self.sparse(inbox / "folder" / "inner.img", 64 * self.MIB)
-        result = self.share("--file", small, "--file", large, "--file", inbox / "folder")
+        result = self.share("--file", first, "--file", small, "--file", large, "--file", inbox / "folder")
         self.assertHandedOver(result, "file")
         self.assertCopiedWithHoles(small, self.box.container / "small.img")
         self.assertCopiedWithHoles(large, self.box.container / "large.img")
