@@ -314,8 +314,15 @@ std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIden
   }
   const std::string path = JoinPath(JoinPath(dataHome_, "group-containers"), groupIdentifier);
 
+  // Said once per run, however many attachments ask for the container.
   const auto cannot = [&](const std::string& what, const std::string& where, int err) -> std::optional<URL> {
-    if (tell_) tell_("the container " + path + " cannot be had: " + ErrnoStatus(what, where, err).message(), true);
+    const std::string line = "the container " + path + " cannot be had: " + ErrnoStatus(what, where, err).message();
+    bool first = false;
+    {
+      std::lock_guard lock(mutex_);
+      first = containerFailuresTold_.insert(line).second;
+    }
+    if (tell_ && first) tell_(line, true);
     return std::nullopt;
   };
   // Usually there already: one open instead of a mkdir per path component.

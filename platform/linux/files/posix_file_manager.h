@@ -139,6 +139,7 @@ class PosixFileManager : public NSFileManager {
   // Containers made or found this run, by group identifier: checked once,
   // open for the whole run.
   std::map<std::string, Container> containers_;
+  std::set<std::string> containerFailuresTold_;
   // After the containers: its thread copies into their open folders.
   std::unique_ptr<CopyAhead> copyAhead_;
   std::mutex earlyFlushMutex_;
