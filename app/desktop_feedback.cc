@@ -10,6 +10,7 @@
 #include "platform/linux/desktop/dialog_alert_presenter.h"
 #include "platform/linux/desktop/terminal_alert_presenter.h"
 #include "platform/linux/files/tree_size.h"
+#include "platform/one_line.h"
 #include "platform/type_identifiers.h"
 #include "platform/url.h"
 
@@ -91,7 +92,7 @@ std::shared_ptr<platform::AlertPresenter> DesktopFeedback::alerts() {
 
 lp::GioApplication::Reporter DesktopFeedback::openURLReporter() {
   return [this](const lp::OpenURLOutcome& outcome) {
-    if (verboseLog_) std::fprintf(verboseLog_, "halvernsignet-share: %s\n", outcome.description().c_str());
+    if (verboseLog_) std::fprintf(verboseLog_, "halvernsignet-share: %s\n", platform::OneLine(outcome.description()).c_str());
     if (outcome.status == lp::OpenURLOutcome::Status::noHandler) tellNoHandler();
   };
 }

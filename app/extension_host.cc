@@ -17,7 +17,11 @@
 #include "platform/linux/extension/stderr_outcome_report.h"
 #include "platform/linux/extension/stdio_output.h"
 #include "platform/linux/base/xdg_dirs.h"
+#include "platform/one_line.h"
+#include "platform/linux/base/file_tree.h"
+#include "share/app_group.h"
 #include "share/share_view_controller.h"
+#include "halvernsignet_build_config.h"
 
 namespace app {
 namespace {
@@ -76,10 +80,28 @@ std::vector<std::string> ExpectedCopySources(const ShareRequest& request) {
 
 // Starts this run's record, then clears what runs that died left behind,
 // before this one writes anything in the container or beside the suite.
+// Records the sweep would not trust are said once, with or without -v: they
+// may have been planted.
 std::shared_ptr<lp::RunJournal> StartRunAndSweep(std::FILE* log) {
   const std::string stateDirectory = lp::DefaultStateDirectory();
   std::shared_ptr<lp::RunJournal> journal = lp::RunJournal::Start(stateDirectory);
-  const lp::SweepReport swept = lp::SweepDeadRuns(stateDirectory);
+  const std::string group = halvernsignet_mobile_Share::AppGroupIdentifierFor(build_config::kHostAppBundleIdentifier);
+  const lp::SweepReport swept = lp::SweepDeadRuns(
+      stateDirectory, {lp::JoinPath(lp::JoinPath(lp::DefaultDataHome(), "group-containers"), group),
+                       lp::DefaultConfigHome(), group + ".plist"});
+  if (!swept.refused.empty()) {
+    std::fprintf(stderr, "halvernsignet-share: the records of earlier shares were left alone: %s\n",
+                 platform::OneLine(swept.refused).c_str());
+  }
+  if (swept.recordsRefused > 0) {
+    std::fprintf(stderr, "halvernsignet-share: left alone %d records of earlier shares in %s that belong to another user\n",
+                 swept.recordsRefused, platform::OneLine(lp::JoinPath(stateDirectory, "runs")).c_str());
+  }
+  if (swept.linesSkipped > 0) {
+    std::fprintf(stderr, "halvernsignet-share: skipped %d lines of earlier shares' records that name something "
+                         "outside the container or the suite's folder (first: %s)\n",
+                 swept.linesSkipped, platform::OneLine(swept.firstSkipped).c_str());
+  }
   if (log) {
     if (!journal) {
       std::fprintf(log, "halvernsignet-share: cannot keep a record of this share in %s; should it be cut short, "
@@ -101,17 +123,26 @@ int RunShare(const ShareRequest& request) {
   DesktopFeedback feedback(log);
 
   const std::shared_ptr<lp::RunJournal> journal = StartRunAndSweep(log);
+  auto report = std::make_shared<lp::StderrOutcomeReport>(stderr);
   std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(
       lp::DefaultDataHome(),
       lp::PosixFileManager::Options{feedback.progress(request), lp::SyncMethod::kChooseByUnwrittenData, journal,
-                                    ExpectedCopySources(request)});
+                                    ExpectedCopySources(request),
+                                    [report](const std::string& link, const std::string& target) {
+                                      report->linkLeftOut(link, target);
+                                    },
+                                    [log](const std::string& line, bool important) {
+                                      if (important || log) {
+                                        std::fprintf(stderr, "halvernsignet-share: %s\n",
+                                                     platform::OneLine(line).c_str());
+                                      }
+                                    }});
   auto plistSuites = std::make_shared<lp::PlistUserDefaultsSuites>(lp::DefaultConfigHome(), journal);
   std::shared_ptr<platform::NSUserDefaultsSuites> suites = plistSuites;
   if (log) {
     files = std::make_shared<VerboseFileManager>(files, log);
     suites = std::make_shared<VerboseUserDefaultsSuites>(plistSuites, log);
   }
-  auto report = std::make_shared<lp::StderrOutcomeReport>(stderr);
   halvernsignet_mobile_Share::PlatformServices services{
       files, suites, std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::LazyAVFoundation>(lp::DefaultMovieModulePath()),
       std::make_shared<lp::StdioOutput>(stdout), report};

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <optional>
+#include <set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -158,9 +161,71 @@ StatusOr<std::vector<ItemSpec>> ParseDocument(const json& document) {
 
 }  // namespace
 
+namespace {
+
+// Finds the first key that appears twice in one object, as the parser meets
+// it, and says where: JSON leaves duplicates undefined and readers resolve
+// them differently, so a manifest holding one is refused, never guessed at.
+class DuplicateKeyFinder {
+ public:
+  bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+    using Event = json::parse_event_t;
+    if (found_) return true;
+    if (event == Event::object_end || event == Event::array_end) {
+      frames_.pop_back();
+      return true;
+    }
+    if (event == Event::key) {
+      Frame& object = frames_.back();
+      object.key = parsed.get<std::string>();
+      if (!object.keys.insert(object.key).second) found_ = pathText() + ": the key \"" + object.key + "\" appears twice";
+      return true;
+    }
+    // A value, or the start of one: in an array, the next element.
+    if (!frames_.empty() && frames_.back().isArray) ++frames_.back().index;
+    if (event == Event::object_start) frames_.push_back(Frame{false});
+    if (event == Event::array_start) frames_.push_back(Frame{true});
+    return true;
+  }
+
+  const std::optional<std::string>& found() const { return found_; }
+
+ private:
+  struct Frame {
+    bool isArray;
+    std::size_t index = 0;  // arrays: elements met so far
+    std::string key;        // objects: the last key met
+    std::set<std::string> keys;
+  };
+
+  // Where the object holding the current key sits.
+  std::string pathText() const {
+    std::string path;
+    for (std::size_t i = 0; i + 1 < frames_.size(); ++i) {
+      const Frame& frame = frames_[i];
+      if (frame.isArray) path += "[" + std::to_string(frame.index - 1) + "]";
+      else path += (path.empty() ? "" : ".") + frame.key;
+    }
+    return path.empty() ? "the top level" : path;
+  }
+
+  std::vector<Frame> frames_;
+  std::optional<std::string> found_;
+};
+
+}  // namespace
+
 ManifestResult ParseManifest(std::string_view text) {
-  const json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (text.size() > kMaxManifestBytes) {
+    return {std::nullopt, "larger than " + std::to_string(kMaxManifestBytes >> 20) + " MiB; not read"};
+  }
+  DuplicateKeyFinder duplicates;
+  const json document = json::parse(
+      text.begin(), text.end(), [&duplicates](int depth, json::parse_event_t event, json& parsed) {
+        return duplicates(depth, event, parsed);
+      }, /*allow_exceptions=*/false);
   if (document.is_discarded()) return {std::nullopt, "not valid JSON"};
+  if (duplicates.found()) return {std::nullopt, *duplicates.found()};
   // The one place where what the JSON library throws is caught: the walk
   // checks each value's type before reading it, so this is a safety net,
   // never the way a refusal travels.
@@ -174,16 +239,21 @@ ManifestResult ParseManifest(std::string_view text) {
 }
 
 ManifestResult ReadManifest(const std::string& path, std::istream& standardInput) {
+  // Read no further than the limit: one byte more says it is too large.
   std::string text;
+  char buffer[65536];
   if (path == "-") {
-    text.assign(std::istreambuf_iterator<char>(standardInput), {});
+    while (text.size() <= kMaxManifestBytes && standardInput.read(buffer, sizeof buffer).gcount() > 0) {
+      text.append(buffer, static_cast<std::size_t>(standardInput.gcount()));
+    }
     if (standardInput.bad()) return {std::nullopt, "cannot read the manifest from standard input"};
   } else {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rbe"), std::fclose);
     if (!file) return {std::nullopt, "cannot open " + path + ": " + std::strerror(errno)};
-    char buffer[65536];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, n);
+    while (text.size() <= kMaxManifestBytes && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+      text.append(buffer, n);
+    }
     if (std::ferror(file.get())) return {std::nullopt, "cannot read " + path + ": " + std::strerror(errno)};
   }
   return ParseManifest(text);

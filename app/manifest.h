@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include <istream>
 #include <optional>
 #include <string>
@@ -13,6 +15,9 @@ namespace app {
 // The longest delay a manifest may ask of a load: long enough to test slow
 // providers, short enough that a typo cannot leave a request hanging.
 inline constexpr int kMaxDelayMs = 600000;
+// A larger manifest is refused before it is parsed (it would take several
+// times its size in memory).
+inline constexpr std::size_t kMaxManifestBytes = std::size_t{256} << 20;
 
 // The input items of a manifest, or the reason it was refused.
 struct ManifestResult {

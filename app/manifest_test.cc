@@ -97,10 +97,24 @@ TEST(ParseManifest, MalformedManifestsNameTheProblem) {
       {R"({"inputItems": [{"attachments": [{"types": [], "url": "not a url"}]}]})", ".url: \"not a url\" is not a valid URL"},
       {R"({"inputItems": [{"attachments": [{"types": [], "data": "*not base64*"}]}]})", ".data: not valid Base64"},
       {R"({"inputItems": [{"attachments": [{"types": [], "strng": "typo"}]}]})", "unknown key \"strng\""},
+      // Duplicate keys: refused where they are, whichever value would win.
+      {R"({"inputItems": [], "inputItems": [{}]})", "the top level: the key \"inputItems\" appears twice"},
+      {R"({"inputItems": [{}, {"attachments": [{"types": []}, {"types": [], "url": "file:///a", "url": "file:///b"}]}]})",
+       "inputItems[1].attachments[1]: the key \"url\" appears twice"},
+      {R"({"inputItems": [{"attachments": [], "attachments": []}]})", "inputItems[0]: the key \"attachments\" appears twice"},
   };
   for (const auto& [json, expected] : cases) {
     EXPECT_NE(Error(json).find(expected), std::string::npos) << json << "\n -> " << Error(json);
   }
+}
+
+TEST(ParseManifest, ALargerManifestThanTheLimitIsRefusedUnparsed) {
+  // Valid JSON, one byte too many.
+  std::string text = R"({"inputItems": []})";
+  text.resize(kMaxManifestBytes + 1, ' ');
+  EXPECT_NE(Error(text).find("larger than 256 MiB"), std::string::npos);
+  text.resize(kMaxManifestBytes);
+  EXPECT_TRUE(ParseManifest(text).inputItems);
 }
 
 TEST(ReadManifest, FromFileOrStandardInput) {

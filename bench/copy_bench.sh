@@ -5,6 +5,8 @@
 #   (a) one 1 GiB file   (b) 500 files of 200 KiB   (c) 10,000 files of 4 KiB
 #   (d) 1,000 files of 4 KiB, on a quiet file system and right after another
 #       program wrote 1 GiB there without syncing it
+#   (e) one sparse file of 256 MiB holding one written 4 KiB block (with the
+#       blocks each copy takes on disk)
 # and reports medians, the median of the per-run ratios, and the peak memory
 # of sharing a 2 GiB file.
 #
@@ -15,7 +17,7 @@
 #   BENCH_DIR      where the test files go (default /var/tmp); it should be
 #                  on the same file system as the copies
 #   N              runs per case (default 5)
-#   CASES          which of big many tiny dirty to run (default all four)
+#   CASES          which of big many tiny dirty sparse to run (default all five)
 #   KEEP_INPUTS=1  keep the generated input files for a later run
 #   DIRTY_WITHOUT_CP=1  the dirty case runs only the share (and the
 #                  baseline): no `cp` runs between theirs, whose final
@@ -30,7 +32,7 @@ set -euo pipefail
 SHARE_COMMAND=${SHARE_COMMAND:-build/halvernsignet-share --file}
 N=${N:-5}
 BASE=${BENCH_DIR:-/var/tmp}
-CASES=${CASES:-big many tiny dirty}
+CASES=${CASES:-big many tiny dirty sparse}
 read -r -a share_words <<<"$SHARE_COMMAND"
 baselines=()
 if [[ -n ${BASELINE_COMMAND:-} ]]; then
@@ -63,7 +65,10 @@ trap cleanup EXIT
 echo "copy_bench: making inputs in $work" >&2
 mkdir -p "$work/in/many" "$work/in/tiny"
 head -c 1M /dev/urandom >"$work/seed"
-python3 - "$work/seed" "$work/in/big" 1024 <<'PY'
+# Every case but the sparse one is cut from the 1 GiB file.
+needs_big=0
+for c in $CASES; do [[ $c == sparse ]] || needs_big=1; done
+((needs_big)) && python3 - "$work/seed" "$work/in/big" 1024 <<'PY'
 import sys
 seed = open(sys.argv[1], 'rb').read()
 with open(sys.argv[2], 'wb') as out:
@@ -73,10 +78,15 @@ with open(sys.argv[2], 'wb') as out:
             chunk[block:block + 8] = (mib * 256 + block // 4096).to_bytes(8, 'little')
         out.write(chunk)
 PY
-head -c $((500 * 200 * 1024)) "$work/in/big" >"$work/many.bin"
-(cd "$work/in/many" && split -a 3 -d -b 200K "$work/many.bin" f && rm "$work/many.bin")
-head -c $((10000 * 4096)) "$work/in/big" >"$work/tiny.bin"
-(cd "$work/in/tiny" && split -a 5 -d -b 4K "$work/tiny.bin" t && rm "$work/tiny.bin")
+if ((needs_big)); then
+  head -c $((500 * 200 * 1024)) "$work/in/big" >"$work/many.bin"
+  (cd "$work/in/many" && split -a 3 -d -b 200K "$work/many.bin" f && rm "$work/many.bin")
+  head -c $((10000 * 4096)) "$work/in/big" >"$work/tiny.bin"
+  (cd "$work/in/tiny" && split -a 5 -d -b 4K "$work/tiny.bin" t && rm "$work/tiny.bin")
+fi
+# A disk image's worth of holes around one block of data.
+truncate -s 256M "$work/in/sparse"
+head -c 4096 "$work/seed" | dd of="$work/in/sparse" bs=4096 seek=$((128 * 256)) conv=notrunc status=none
 mapfile -t many < <(find "$work/in/many" -type f | sort)
 mapfile -t tiny < <(find "$work/in/tiny" -type f | sort)
 thousand=("${tiny[@]:0:1000}")
@@ -125,6 +135,8 @@ run_program() {
     "${program[@]}" "${args[@]}" >/dev/null 2>"$work/share.err" </dev/null ||
     { echo "copy_bench: share failed:" >&2; head "$work/share.err" >&2; exit 1; }
   elapsed "$start" "$EPOCHREALTIME"
+  # What the last copy of each program takes on disk (for the sparse case).
+  du -k "$home"/.local/share/group-containers/*/sparse 2>/dev/null | cut -f1 >"$work/blocks.${program[0]//\//_}" || true
 }
 
 run_cp() {
@@ -169,6 +181,7 @@ for ((i = 1; i <= N; i++)); do
       many) files=("${many[@]}") ;;
       tiny) files=("${tiny[@]}") ;;
       dirty) files=("${thousand[@]}") ;;
+      sparse) files=("$work/in/sparse") ;;
       *) echo "copy_bench: unknown case $case" >&2; exit 2 ;;
     esac
     declare -A quiet=() dirty=() took=()
@@ -215,6 +228,7 @@ for case in $CASES; do
     big) label="1 GiB file" ;;
     many) label="500 x 200 KiB" ;;
     tiny) label="10,000 x 4 KiB" ;;
+    sparse) label="256 MiB sparse" ;;
     dirty)
       printf '%-16s share quiet %.3f s (%s)   after 1 GiB unsynced %.3f s (%s)   median ratio %.2f' \
         "1,000 x 4 KiB" "$(med dirty.share.quiet)" "$(range dirty.share.quiet)" \
@@ -241,7 +255,16 @@ for case in $CASES; do
   done
 done
 
+if [[ " $CASES " == *" sparse "* ]]; then
+  copied=$(find "$work" -path '*/cp/sparse' -print -quit)
+  printf '256 MiB sparse: on disk (KiB): source %d, share %d, cp %d' \
+    "$(du -k "$work/in/sparse" | cut -f1)" "$(cat "$work/blocks.${share_words[0]//\//_}")" "$(du -k "$copied" | cut -f1)"
+  [[ -z ${BASELINE_COMMAND:-} ]] || printf ', baseline %d' "$(cat "$work/blocks.${baseline_words[0]//\//_}")"
+  printf '\n'
+fi
+
 # Peak memory of sharing a 2 GiB file.
+((needs_big)) || exit 0
 cat "$work/in/big" "$work/in/big" >"$work/in/huge"
 run=$(mktemp -d "$work/run.XXXXXX")
 home="$run/home"

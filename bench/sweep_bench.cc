@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     DieLeavingLeftovers(state, container, round);
     auto start = Clock::now();
-    const auto report = SweepDeadRuns(state);
+    const auto report = SweepDeadRuns(state, {container, root / "config", "suite.plist"});
     deadRun.push_back(Milliseconds(Clock::now() - start));
     if (report.deadRuns != 1 || report.itemsRemoved != 3 || report.failures != 0) {
       std::fprintf(stderr, "sweep_bench: the sweep missed leftovers (runs %d, removed %d, failures %d)\n",
@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     start = Clock::now();
-    (void)SweepDeadRuns(state);
+    (void)SweepDeadRuns(state, {container, root / "config", "suite.plist"});
     noDeadRun.push_back(Milliseconds(Clock::now() - start));
     start = Clock::now();
     const std::size_t hidden = ListHiddenNames(container);

@@ -15,7 +15,16 @@ elseif(HALVERNSIGNET_FFMPEG STREQUAL "minimal")
   set(build_script ${PROJECT_SOURCE_DIR}/scripts/build_minimal_ffmpeg.sh)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${build_script})
   message(STATUS "Minimal FFmpeg: ${build_script} (builds it the first time, a few minutes)")
-  execute_process(COMMAND bash ${build_script}
+  # For the fuzz targets FFmpeg is built with the same compiler and the
+  # fuzzer's coverage flags, so coverage reaches inside the decoders.
+  set(ffmpeg_build_env)
+  if(FUZZ)
+    # The project compiles no C: the C compiler beside clang++ is clang.
+    string(REGEX REPLACE "\\+\\+$" "" ffmpeg_cc "${CMAKE_CXX_COMPILER}")
+    set(ffmpeg_build_env ${CMAKE_COMMAND} -E env FFMPEG_CC=${ffmpeg_cc}
+        FFMPEG_INSTRUMENT_FLAGS=-fsanitize=fuzzer-no-link)
+  endif()
+  execute_process(COMMAND ${ffmpeg_build_env} bash ${build_script}
     OUTPUT_VARIABLE MINIMAL_FFMPEG_DIR OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE built)
   if(NOT built EQUAL 0 OR NOT EXISTS ${MINIMAL_FFMPEG_DIR}/lib/libavcodec.a)
     message(FATAL_ERROR "The minimal FFmpeg could not be built; see the messages above")

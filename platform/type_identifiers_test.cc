@@ -23,5 +23,32 @@ TEST(TypeIdentifiers, ConformanceFollowsTheHierarchy) {
   EXPECT_FALSE(UTTypeConformsTo("com.example.unknown", "public.data"));
 }
 
+// Identifiers a share may carry, each with the kind it must be taken as, and
+// one it must not.
+TEST(TypeIdentifiers, CommonIdentifiersConformToTheirKind) {
+  const struct {
+    std::string_view type;
+    std::string_view kind;
+    std::string_view notKind;
+  } cases[] = {
+      {"public.rtf", kUTTypeText, kUTTypeImage},
+      {"public.html", kUTTypeText, kUTTypeMovie},
+      {"public.3gpp", kUTTypeMovie, kUTTypeImage},
+      {"public.mpeg-2-transport-stream", kUTTypeMovie, kUTTypeText},
+      {"public.heif", kUTTypeImage, kUTTypeMovie},
+      {"public.webp", kUTTypeImage, kUTTypeMovie},
+      {"com.compuserve.gif", kUTTypeImage, kUTTypeText},
+      {"public.tiff", kUTTypeImage, kUTTypeText},
+      {"public.mp3", "public.audio", kUTTypeMovie},
+      {"public.zip-archive", "public.data", kUTTypeText},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(UTTypeIsDeclared(c.type)) << c.type;
+    EXPECT_TRUE(UTTypeConformsTo(c.type, c.kind)) << c.type;
+    EXPECT_TRUE(UTTypeConformsTo(c.type, "public.data")) << c.type;
+    EXPECT_FALSE(UTTypeConformsTo(c.type, c.notKind)) << c.type;
+  }
+}
+
 }  // namespace
 }  // namespace platform

@@ -26,6 +26,10 @@ class NSUserDefaults {
   // replaced whole and at once: a reader sees the old suite or the new one.
   // Returns false when the changes could not be written.
   virtual bool synchronize() = 0;
+
+  // Why the last synchronize failed, for a person; empty when it did not
+  // fail or the suite cannot tell.
+  virtual std::string synchronizeFailure() const { return {}; }
 };
 
 // Opens suites by name (NSUserDefaults initWithSuiteName:).

@@ -59,8 +59,11 @@ HALVERNSIGNET_RECEIVE_API const char* halvernsignet_receipt_text(const halvernsi
 /* Record `index` (media only). Path and thumbnail are file URL texts; the
  * thumbnail is NULL when absent. The duration is in milliseconds; `has`
  * says whether there is one. Type: 0 image, 1 video, 2 file (-1 out of
- * range). A missing record names no file of the container that exists; the
- * problem says why (NULL when it is not missing). */
+ * range). A missing record names no file of the container that exists, or
+ * names a folder holding a link that leads out of the container (the problem
+ * then begins "holds a link leading out of the container: "); never follow
+ * such a link, nor import that record. The problem says why (NULL when it is
+ * not missing). */
 HALVERNSIGNET_RECEIVE_API const char* halvernsignet_receipt_path(const halvernsignet_receipt* receipt, size_t index);
 HALVERNSIGNET_RECEIVE_API const char* halvernsignet_receipt_thumbnail(const halvernsignet_receipt* receipt, size_t index);
 HALVERNSIGNET_RECEIVE_API double halvernsignet_receipt_duration(const halvernsignet_receipt* receipt, size_t index, int* has);

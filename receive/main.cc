@@ -7,6 +7,7 @@
 
 #include "halvernsignet_build_config.h"
 
+#include "platform/one_line.h"
 #include "receive/receipt_output.h"
 #include "receive/receiver.h"
 #include "share/app_group.h"
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
   options.deliver = [json](const halvernsignet_receive::Receipt& receipt) {
     for (std::size_t i = 0; i < receipt.media.size(); ++i) {
       if (receipt.media[i].problem) {
-        std::fprintf(stderr, "%s: record %zu is missing: %s\n", kProgram, i + 1, receipt.media[i].problem->c_str());
+        std::fprintf(stderr, "%s: record %zu is missing: %s\n", kProgram, i + 1, platform::OneLine(*receipt.media[i].problem).c_str());
       }
     }
     const std::string out =
@@ -69,11 +70,11 @@ int main(int argc, char** argv) {
   const halvernsignet_receive::Receipt receipt = halvernsignet_receive::Receive(options);
   switch (receipt.outcome) {
     case halvernsignet_receive::Receipt::Outcome::nothing:
-      std::fprintf(stderr, "%s: nothing under \"ShareKey\" in %s/%s.plist\n", kProgram, options.configHome.c_str(),
-                   group.c_str());
+      std::fprintf(stderr, "%s: nothing under \"ShareKey\" in %s/%s.plist\n", kProgram, platform::OneLine(options.configHome).c_str(),
+                   platform::OneLine(group).c_str());
       return 3;
     case halvernsignet_receive::Receipt::Outcome::failed:
-      std::fprintf(stderr, "%s: %s\n", kProgram, receipt.error.c_str());
+      std::fprintf(stderr, "%s: %s\n", kProgram, platform::OneLine(receipt.error).c_str());
       return 1;
     case halvernsignet_receive::Receipt::Outcome::read:
       break;

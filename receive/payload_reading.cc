@@ -4,6 +4,9 @@
 #include <optional>
 #include <system_error>
 
+#include <fcntl.h>
+
+#include "platform/linux/base/file_tree.h"
 #include "platform/url.h"
 
 namespace halvernsignet_receive {
@@ -15,6 +18,25 @@ namespace fs = std::filesystem;
 bool IsBelow(const fs::path& path, const fs::path& directory) {
   const fs::path relative = path.lexically_relative(directory);
   return !relative.empty() && relative != "." && *relative.begin() != "..";
+}
+
+// The first link inside the folder `folder` (a real path) that leads out of
+// the container `realContainer`, with what it says; none when every link
+// stays inside. Links are read, never followed.
+std::optional<std::string> LinkLeadingOut(const fs::path& folder, const fs::path& realContainer) {
+  std::error_code error;
+  fs::recursive_directory_iterator entry(folder, fs::directory_options::skip_permission_denied, error);
+  for (; !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
+    if (entry.depth() >= platform::linux_platform::kMaxTreeDepth) entry.disable_recursion_pending();
+    if (!entry->is_symlink(error)) continue;
+    const fs::path link = entry->path();
+    const std::optional<std::string> target = platform::linux_platform::ReadLinkAt(AT_FDCWD, link.string());
+    if (!target ||
+        platform::linux_platform::LinkLeadsOutOf(link.parent_path().string(), *target, realContainer.string())) {
+      return link.lexically_relative(folder).string() + " -> " + target.value_or("?");
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -38,6 +60,11 @@ std::optional<std::string> ProblemWithContainerFile(const std::string& urlText, 
   if (error) return error == std::errc::no_such_file_or_directory ? "no such file" : error.message();
   // A link inside the container may lead out of it.
   if (!IsBelow(realFile, realContainer)) return "outside the container";
+  // A copied folder may hold links; one that leads out of the container
+  // would send the importer there.
+  if (fs::is_directory(fs::symlink_status(realFile, error))) {
+    if (auto link = LinkLeadingOut(realFile, realContainer)) return "holds a link leading out of the container: " + *link;
+  }
   return std::nullopt;
 }
 

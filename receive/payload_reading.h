@@ -14,8 +14,9 @@ namespace halvernsignet_receive {
 Receipt ReadPayload(const StoredValue& value, const std::string& containerDirectory);
 
 // Why the URL text `urlText` cannot name a file of the container: not a
-// local file URL, outside the container (after following links), or nothing
-// there. None when it names an existing file or folder inside it.
+// local file URL, outside the container (after following links), nothing
+// there, or a folder holding a link that leads out of the container. None
+// when it names an existing file or folder inside it.
 std::optional<std::string> ProblemWithContainerFile(const std::string& urlText,
                                                     const std::string& containerDirectory);
 

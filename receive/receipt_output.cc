@@ -90,7 +90,7 @@ std::string ReceiptTable(const Receipt& receipt) {
                   Duration(media.record.duration).c_str());
     out += head + Escaped(media.record.path);
     if (media.record.thumbnail) out += "  (thumbnail " + Escaped(*media.record.thumbnail) + ")";
-    if (media.problem) out += "  MISSING: " + *media.problem;
+    if (media.problem) out += "  MISSING: " + Escaped(*media.problem);
     out += "\n";
   }
   return out;

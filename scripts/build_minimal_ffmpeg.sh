@@ -43,6 +43,11 @@
 #                          alike; else the newest in the archive)
 #   HALVERNSIGNET_CACHE    cache folder (default ${XDG_CACHE_HOME:-~/.cache}/halvernsignet-share)
 #   JOBS                   parallel make jobs (default: the number of cores)
+#   FFMPEG_CC              the C compiler (default cc); FFMPEG_INSTRUMENT_FLAGS
+#                          flags added to every compile and link, such as
+#                          -fsanitize=fuzzer-no-link for the fuzz targets'
+#                          coverage (with FFMPEG_CC=clang). Either one makes
+#                          a build of its own, cached beside the plain one.
 # Needs: nasm, libdav1d-dev, dpkg-dev, zlib1g-dev (scripts/setup.sh installs
 # them for the minimal build), gpgv, and debian-keyring for step 3.
 set -euo pipefail
@@ -102,13 +107,19 @@ if [[ -z $version ]]; then
   [[ -n $version ]] || { log "no ffmpeg source package in the archive"; exit 1; }
 fi
 upstream=${version#*:}  # without the epoch
-prefix=$cache/ffmpeg-minimal-$upstream-$script_hash
+cc=${FFMPEG_CC:-cc}
+instrument=${FFMPEG_INSTRUMENT_FLAGS:-}
+variant=""
+if [[ $cc != cc || -n $instrument ]]; then
+  variant=-$(printf '%s\n%s' "$cc" "$instrument" | sha256sum | cut -c1-8)
+fi
+prefix=$cache/ffmpeg-minimal-$upstream-$script_hash$variant
 if [[ -f $prefix/.complete ]]; then
   echo "$prefix"
   exit 0
 fi
 
-for tool in nasm dpkg-source pkg-config make cc; do
+for tool in nasm dpkg-source pkg-config make "$cc"; do
   command -v "$tool" >/dev/null || { log "missing $tool (run scripts/setup.sh with HALVERNSIGNET_FFMPEG=minimal)"; exit 1; }
 done
 pkg-config --exists dav1d zlib || { log "missing libdav1d-dev or zlib1g-dev"; exit 1; }
@@ -172,8 +183,10 @@ configure=(
   --enable-decoder=h264,hevc,mpeg4,mpeg2video,vp8,vp9,libdav1d,prores,mjpeg,aac,aac_latm
   --enable-parser=h264,hevc,mpeg4video,mpegvideo,vp8,vp9,av1,mjpeg,aac,aac_latm,ac3,mpegaudio
   --enable-encoder=png
-  --extra-cflags="$cflags"
+  --extra-cflags="$cflags${instrument:+ $instrument}"
 )
+[[ $cc == cc ]] || configure+=(--cc="$cc")
+[[ -z $instrument ]] || configure+=(--extra-ldflags="$instrument")
 log "configure ${configure[*]}"
 cd "$work/src"
 nice ./configure "${configure[@]}" >"$work/configure.log" 2>&1 || {

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (address and undefined-behaviour
 # sanitizers on) and runs each for a while, then says how many inputs it ran.
-# Usage: [FUZZ_SANITIZE=undefined] scripts/fuzz.sh [SECONDS_PER_TARGET [TARGET...]]
-#   (60 s, every target; FUZZ_SANITIZE picks other sanitizers, in build-fuzz-<them>/)
+# Usage: [FUZZ_SANITIZE=undefined] [FUZZ_FFMPEG=minimal] scripts/fuzz.sh [SECONDS_PER_TARGET [TARGET...]]
+#   (60 s, every target; FUZZ_SANITIZE picks other sanitizers, in build-fuzz-<them>/;
+#   FUZZ_FFMPEG=minimal links the movie target against the minimal FFmpeg built
+#   with clang and the fuzzer's coverage flags, cached like the plain one, so
+#   coverage reaches inside the decoders the program ships; in <dir>-minimal/;
+#   it needs what `HALVERNSIGNET_FFMPEG=minimal scripts/setup.sh` installs)
 # The movie target runs ~10x faster under UBSan alone: each input makes FFmpeg
 # allocate ~1 MiB of decoder state, which ASan maps afresh every time. FFmpeg
-# itself is not instrumented either way, so the long runs are
-#   scripts/fuzz.sh 900 manifest_fuzzer container_name_fuzzer
-#   FUZZ_SANITIZE=undefined scripts/fuzz.sh 900 movie_fuzzer
+# gets the coverage flags (not the sanitizers) only with FUZZ_FFMPEG=minimal.
+# The long runs are
+#   scripts/fuzz.sh 900 manifest_fuzzer container_name_fuzzer suite_payload_fuzzer
+#   FUZZ_FFMPEG=minimal scripts/fuzz.sh 900 movie_fuzzer
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
@@ -17,7 +22,9 @@ command -v clang++ >/dev/null || apt-get install -y -qq clang libclang-rt-14-dev
 sanitize="${FUZZ_SANITIZE:-address,undefined}"
 dir=build-fuzz
 [ "$sanitize" = "address,undefined" ] || dir="build-fuzz-${sanitize//,/-}"
-CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DFUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+ffmpeg="${FUZZ_FFMPEG:-system}"
+[ "$ffmpeg" = system ] || dir="$dir-$ffmpeg"
+CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DFUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVERNSIGNET_FFMPEG="$ffmpeg" \
   -DFUZZ_SANITIZE="$sanitize" -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,$sanitize" >/dev/null
 targets="${*:-$(cd fuzz && ls *_fuzzer.cc | sed 's/\.cc$//')}"
 cmake --build "$dir" --target $targets make_test_movie

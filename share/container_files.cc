@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/base64.h"
+#include "platform/one_line.h"
 #include "share/share_view_controller.h"
 
 namespace halvernsignet_mobile_Share {
@@ -61,11 +62,13 @@ platform::Status ShareViewController::copyItemIntoContainer(const platform::URL&
   platform::Status status = files.copyItemIntoPlace(source, destination, temporary);
   if (status.ok()) return status;
 
+  // The reason may repeat a path holding a line feed or an escape: the line
+  // stays one line, cleaned as the names in the left-out lines are.
   // A leftover that cannot be removed is swept by a later share; the line
   // below reports the copy's own failure, which is what the person needs.
   if (files.fileExistsAtPath(temporary.path())) (void)files.removeItemAtURL(temporary);
   services_.standardOutput->writeLine("Cannot copy item at " + source.absoluteString() + " to " +
-                                      destination.absoluteString() + ": " + status.message());
+                                      destination.absoluteString() + ": " + platform::OneLine(status.message()));
   return status;
 }
 

@@ -39,7 +39,8 @@ void ShareViewController::storePayload(const ItemRef& extensionItem, std::int64_
     defaults->setObject(std::move(*bytes), sharedKey);
   }
   if (!defaults->synchronize()) {
-    failHandoff("the settings suite " + group + " cannot be written");
+    const std::string why = defaults->synchronizeFailure();
+    failHandoff("the settings suite " + group + " cannot be written" + (why.empty() ? "" : ": " + why));
     return;
   }
   reportEntriesNotHandedOver(payload, count);

@@ -1,5 +1,7 @@
 #include "share/item_names.h"
 
+#include "platform/one_line.h"
+
 namespace halvernsignet_mobile_Share {
 namespace {
 
@@ -8,18 +10,10 @@ constexpr std::size_t kExcerptCharacters = 40;
 // Whether the byte starts a character (is not a UTF-8 continuation byte).
 bool StartsCharacter(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) != 0x80; }
 
-// Control characters (a line feed in a file name, say) would break the line.
-char Printable(char byte) {
-  const auto value = static_cast<unsigned char>(byte);
-  return value < 0x20 || value == 0x7F ? ' ' : byte;
-}
-
 }  // namespace
 
 std::string ItemNameOfURL(const platform::URL& url) {
-  std::string name = url.isFileURL() ? url.lastPathComponent() : url.absoluteString();
-  for (char& byte : name) byte = Printable(byte);
-  return name;
+  return platform::OneLine(url.isFileURL() ? url.lastPathComponent() : url.absoluteString());
 }
 
 std::string ItemNameOfText(std::string_view text) {
@@ -31,7 +25,7 @@ std::string ItemNameOfText(std::string_view text) {
       excerpt += "...";
       break;
     }
-    excerpt += Printable(byte);
+    excerpt += platform::OneLineByte(byte);
   }
   return excerpt + "\"";
 }

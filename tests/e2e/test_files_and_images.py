@@ -66,15 +66,18 @@ class FilesAndImages(SandboxTest):
         folder = self.box.root / "in" / "Holiday"
         (folder / "day 1").mkdir(parents=True)
         (folder / "day 1" / "a.txt").write_text("a")
+        os.symlink("day 1/a.txt", folder / "inner")
         secret = self.box.root / "secret.txt"
         secret.write_text("outside")
-        os.symlink(secret, folder / "link")
+        os.symlink(secret, folder / "link")  # leads out of the folder: left out
         result = self.share(folder)  # a bare path: sniffed as a folder, shared as a file
-        self.assertHandedOver(result, "file")
+        self.assertHandedOver(result, "file", status=4)
         copy = self.box.container / "Holiday"
         self.assertEqual((copy / "day 1" / "a.txt").read_text(), "a")
-        self.assertTrue(os.path.islink(copy / "link"))
-        self.assertEqual(os.readlink(copy / "link"), str(secret))
+        self.assertTrue(os.path.islink(copy / "inner"))
+        self.assertEqual(os.readlink(copy / "inner"), "day 1/a.txt")
+        self.assertFalse(os.path.lexists(copy / "link"))
+        self.assertIn("left out the link " + str(folder / "link"), result.stderr)
         self.assertEqual(self.media()[0]["type"], 2)
 
     def test_sharing_a_folder_that_holds_the_container_fails_cleanly(self):

@@ -1,11 +1,13 @@
 #include "platform/linux/base/file_tree.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform::linux_platform {
 
@@ -107,6 +109,74 @@ Status RemoveAt(int dirFd, const std::string& name, const std::string& path, int
 
 Status RemoveTreeAt(int dirFd, const std::string& name, const std::string& path) {
   return RemoveAt(dirFd, name, path, 0);
+}
+
+}  // namespace platform::linux_platform
+
+namespace platform::linux_platform {
+
+bool LiesAtOrBelow(std::string_view path, std::string_view top) {
+  if (top == "/") return !path.empty() && path.front() == '/';
+  return path == top || (path.size() > top.size() && path.substr(0, top.size()) == top && path[top.size()] == '/');
+}
+
+std::optional<std::string> ReadLinkAt(int dirFd, const std::string& name) {
+  std::string target(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlinkat(dirFd, name.c_str(), target.data(), target.size());
+    if (length < 0) return std::nullopt;
+    if (static_cast<std::size_t>(length) < target.size()) {
+      target.resize(static_cast<std::size_t>(length));
+      return target;
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
+namespace {
+
+// Pushes the components of `target` so that the first is taken next.
+void PushComponents(std::string_view target, std::vector<std::string>& pending) {
+  std::vector<std::string> components;
+  for (std::size_t start = 0; start <= target.size();) {
+    std::size_t slash = target.find('/', start);
+    if (slash == std::string_view::npos) slash = target.size();
+    if (slash > start) components.emplace_back(target.substr(start, slash - start));
+    start = slash + 1;
+  }
+  pending.insert(pending.end(), components.rbegin(), components.rend());
+}
+
+}  // namespace
+
+bool LinkLeadsOutOf(const std::string& folder, std::string_view target, const std::string& top) {
+  // As the kernel allows at most 40 links in one lookup; more is a loop.
+  constexpr int kMaxLinks = 40;
+  if (target.empty() || target.front() == '/') return true;
+  std::vector<std::string> pending;
+  PushComponents(target, pending);
+  std::string current = folder;
+  for (int links = 0; !pending.empty();) {
+    const std::string component = std::move(pending.back());
+    pending.pop_back();
+    if (component == ".") continue;
+    if (component == "..") {
+      if (current == top) return true;
+      current = current.substr(0, std::max<std::size_t>(current.rfind('/'), 1));
+      if (!LiesAtOrBelow(current, top)) return true;
+      continue;
+    }
+    const std::string next = JoinPath(current, component);
+    struct stat st {};
+    if (::lstat(next.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      std::optional<std::string> inner = ReadLinkAt(AT_FDCWD, next);
+      if (!inner || ++links > kMaxLinks || inner->empty() || inner->front() == '/') return true;
+      PushComponents(*inner, pending);
+      continue;
+    }
+    current = next;
+  }
+  return !LiesAtOrBelow(current, top);
 }
 
 }  // namespace platform::linux_platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,5 +51,25 @@ StatusOr<std::vector<std::string>> ListDirectory(int dirFd, const std::string& p
 
 // Joins a directory path and a name with exactly one "/".
 std::string JoinPath(std::string_view dir, std::string_view name);
+
+}  // namespace platform::linux_platform
+
+namespace platform::linux_platform {
+
+// Whether `path` is `top` or lies below it (both absolute, without "." or
+// ".." components).
+bool LiesAtOrBelow(std::string_view path, std::string_view top);
+
+// The link target `target` of a link that sits in the folder `folder` (a
+// real path: no link, "." or ".." in it) leads out of the folder `top` (a
+// real path at or above `folder`): it is absolute, or resolving it, as the
+// kernel would, one component at a time and following the links met on the
+// way (at most 40), leaves `top`. Components that do not exist are taken as
+// written. A link that stays inside may still lead nowhere.
+bool LinkLeadsOutOf(const std::string& folder, std::string_view target, const std::string& top);
+
+// The target of the link `name` in the open directory `dirFd`; none when it
+// cannot be read.
+std::optional<std::string> ReadLinkAt(int dirFd, const std::string& name);
 
 }  // namespace platform::linux_platform

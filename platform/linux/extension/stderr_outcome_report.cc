@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/one_line.h"
+
 namespace platform::linux_platform {
 
 void StderrOutcomeReport::itemLeftOut(const LeftOutItem& item) {
@@ -16,12 +18,21 @@ void StderrOutcomeReport::handoffFailed(std::string_view reason) {
   writeLine("halvernsignet-share: nothing handed over: " + std::string(reason));
 }
 
+void StderrOutcomeReport::linkLeftOut(const std::string& link, const std::string& target) {
+  writeLine("halvernsignet-share: left out the link " + link + " (to " + target +
+            "): it leads out of the shared folder; the rest of the folder was handed over");
+  std::lock_guard lock(mutex_);
+  ++itemsLeftOut_;
+}
+
 int StderrOutcomeReport::itemsLeftOut() const {
   std::lock_guard lock(mutex_);
   return itemsLeftOut_;
 }
 
-void StderrOutcomeReport::writeLine(const std::string& line) {
+void StderrOutcomeReport::writeLine(const std::string& text) {
+  // Reasons repeat paths and texts: one line each, whatever they hold.
+  const std::string line = OneLine(text);
   std::lock_guard lock(mutex_);
   std::fwrite(line.data(), 1, line.size(), stream_);
   std::fputc('\n', stream_);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "platform/outcome_report.h"
 
@@ -17,11 +18,14 @@ class StderrOutcomeReport : public OutcomeReport {
 
   void itemLeftOut(const LeftOutItem& item) override;
   void handoffFailed(std::string_view reason) override;
+  // A part of a shared folder that was not copied, the link `link` (saying
+  // `target`): it leads out of the folder. Counted with the items left out.
+  void linkLeftOut(const std::string& link, const std::string& target);
 
   int itemsLeftOut() const;
 
  private:
-  void writeLine(const std::string& line);
+  void writeLine(const std::string& text);
 
   std::FILE* stream_;
   mutable std::mutex mutex_;

@@ -1,9 +1,12 @@
 #include "platform/linux/files/file_copier.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -108,9 +111,94 @@ Status ReadWriteLoop(int in, int out, const std::string& srcPath, CopyProgress* 
   }
 }
 
+// Whether the file holds fewer blocks than its size takes: it has holes.
+bool HasHoles(const struct stat& st) {
+  return st.st_size > 0 && static_cast<std::uint64_t>(st.st_blocks) * 512 < static_cast<std::uint64_t>(st.st_size);
+}
+
+// Copies `length` bytes at `offset` of `in` to the same offset of `out`: in
+// the kernel when it can, else through a small buffer.
+Status CopyRange(int in, int out, off_t offset, off_t length, const std::string& srcPath, CopyProgress* progress,
+                 bool& kernelCopy, std::unique_ptr<char[]>& buffer) {
+  off_t inAt = offset;
+  off_t outAt = offset;
+  const off_t end = offset + length;
+  while (inAt < end) {
+    ssize_t moved = -1;
+    if (kernelCopy) {
+      const std::size_t chunk = static_cast<std::size_t>(std::min<off_t>(end - inAt, kKernelCopyChunk));
+      moved = ::copy_file_range(in, &inAt, out, &outAt, chunk, 0);
+      if (moved < 0 && errno == EINTR) continue;
+      if (moved < 0 && inAt == offset && KernelCopyUnsupported(errno)) kernelCopy = false;
+      else if (moved < 0) return ErrnoStatus("cannot copy", srcPath, errno);
+      else if (moved == 0) kernelCopy = inAt != offset;  // some file systems say 0 rather than fail
+      if (moved == 0 && kernelCopy) break;               // the file got shorter
+    }
+    if (!kernelCopy) {
+      if (!buffer) buffer.reset(new char[kBufferSize]);
+      const std::size_t chunk = static_cast<std::size_t>(std::min<off_t>(end - inAt, kBufferSize));
+      moved = ::pread(in, buffer.get(), chunk, inAt);
+      if (moved < 0 && errno == EINTR) continue;
+      if (moved < 0) return ErrnoStatus("cannot read", srcPath, errno);
+      if (moved == 0) break;
+      for (ssize_t put = 0; put < moved;) {
+        const ssize_t n = ::pwrite(out, buffer.get() + put, static_cast<std::size_t>(moved - put), outAt + put);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return ErrnoStatus("cannot write the copy of", srcPath, errno);
+        put += n;
+      }
+      inAt += moved;
+      outAt += moved;
+    }
+    if (moved > 0 && progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(moved));
+  }
+  StartWriteBack(out, static_cast<std::uint64_t>(offset), static_cast<std::uint64_t>(inAt - offset));
+  return Status::OK();
+}
+
+// Copies a file with holes as cp does: only the ranges that hold data
+// (SEEK_DATA, SEEK_HOLE), each to its own offset, then the size; the holes
+// stay holes, taking no space and no time. NotSupported, before anything is
+// written, when the file system cannot tell where the data is.
+Status CopySparse(int in, const struct stat& st, int out, const std::string& srcPath, CopyProgress* progress,
+                  bool kernelCopy) {
+  const off_t size = st.st_size;
+  std::unique_ptr<char[]> buffer;
+  off_t offset = 0;
+  while (offset < size) {
+    const off_t data = ::lseek(in, offset, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // only a hole from here on
+      if (offset == 0 && (errno == EINVAL || errno == EOPNOTSUPP)) return Status::NotSupported("no SEEK_DATA");
+      return ErrnoStatus("cannot read", srcPath, errno);
+    }
+    if (data >= size) break;
+    off_t hole = ::lseek(in, data, SEEK_HOLE);
+    if (hole < 0) return ErrnoStatus("cannot read", srcPath, errno);
+    hole = std::min(hole, size);
+    if (progress != nullptr && data > offset) progress->bytesCopied(static_cast<std::uint64_t>(data - offset));
+    if (Status copied = CopyRange(in, out, data, hole - data, srcPath, progress, kernelCopy, buffer); !copied.ok()) {
+      return copied;
+    }
+    offset = hole;
+  }
+  if (progress != nullptr && size > offset) progress->bytesCopied(static_cast<std::uint64_t>(size - offset));
+  if (::ftruncate(out, size) != 0) return ErrnoStatus("cannot write the copy of", srcPath, errno);
+  return Status::OK();
+}
+
 // CopyFileData for a source whose fstat is already known.
 Status CopyOpenedFileData(int in, const struct stat& st, int out, const std::string& srcPath,
                           CopyProgress* progress, bool allowKernelCopy) {
+  if (HasHoles(st)) {
+    // A reflink keeps the holes by itself; anything else would fill them.
+    if (allowKernelCopy && ::ioctl(out, FICLONE, in) == 0) {
+      if (progress != nullptr) progress->bytesCopied(static_cast<std::uint64_t>(st.st_size));
+      return Status::OK();
+    }
+    Status sparse = CopySparse(in, st, out, srcPath, progress, allowKernelCopy);
+    if (sparse.code() != Status::Code::kNotSupported) return sparse;
+  }
   if (allowKernelCopy) {
     // A file system that cannot share blocks says so once; the files after
     // that go straight to the in-kernel copy (ext4: one call less per file).
@@ -212,12 +300,16 @@ Status OpenSource(const std::string& srcPath, UniqueFd& src, struct stat& opened
 
 class TreeCopier {
  public:
-  TreeCopier(CopyProgress* progress, CopiedItems* copied) : progress_(progress), copied_(copied) {}
+  // `realTop`: the real path of the folder being copied (links inside are
+  // judged against it); empty when a file is copied.
+  TreeCopier(CopyProgress* progress, CopiedItems* copied, std::string realTop)
+      : progress_(progress), copied_(copied), realTop_(std::move(realTop)) {}
 
-  // `src` is open; `st` describes it (a regular file or a directory).
-  Status copyOpened(UniqueFd src, const struct stat& st, const std::string& srcPath, int dstDir,
-                    const std::string& dstName, const std::string& dstPath, int depth) {
-    if (S_ISDIR(st.st_mode)) return copyDirectory(src.get(), st, srcPath, dstDir, dstName, dstPath, depth);
+  // `src` is open; `st` describes it (a regular file or a directory);
+  // `realPath` is its real path, inside the tree.
+  Status copyOpened(UniqueFd src, const struct stat& st, const std::string& srcPath, const std::string& realPath,
+                    int dstDir, const std::string& dstName, const std::string& dstPath, int depth) {
+    if (S_ISDIR(st.st_mode)) return copyDirectory(src.get(), st, srcPath, realPath, dstDir, dstName, dstPath, depth);
     return copyFile(src.get(), st, srcPath, dstDir, dstName, dstPath);
   }
 
@@ -240,8 +332,8 @@ class TreeCopier {
     return Status::OK();
   }
 
-  Status copyDirectory(int src, const struct stat& st, const std::string& srcPath, int dstDir,
-                       const std::string& dstName, const std::string& dstPath, int depth) {
+  Status copyDirectory(int src, const struct stat& st, const std::string& srcPath, const std::string& realPath,
+                       int dstDir, const std::string& dstName, const std::string& dstPath, int depth) {
     if (depth >= kMaxTreeDepth) {
       return Status::NotSupported("cannot copy " + srcPath + ": the folder tree is too deep");
     }
@@ -259,7 +351,7 @@ class TreeCopier {
     for (const std::string& name : *names) {
       const std::string childSrc = JoinPath(srcPath, name);
       const std::string childDst = JoinPath(dstPath, name);
-      if (Status copied = copyEntry(src, name, childSrc, dst.get(), childDst, depth + 1);
+      if (Status copied = copyEntry(src, name, childSrc, realPath, dst.get(), childDst, depth + 1);
           !copied.ok()) {
         return copied;
       }
@@ -271,13 +363,13 @@ class TreeCopier {
   }
 
   // One entry inside a tree: links are copied as links, never followed.
-  Status copyEntry(int srcDir, const std::string& name, const std::string& srcPath, int dstDir,
-                   const std::string& dstPath, int depth) {
+  Status copyEntry(int srcDir, const std::string& name, const std::string& srcPath, const std::string& realDir,
+                   int dstDir, const std::string& dstPath, int depth) {
     struct stat st {};
     if (::fstatat(srcDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       return ErrnoStatus("cannot read", srcPath, errno);
     }
-    if (S_ISLNK(st.st_mode)) return copyLink(srcDir, name, st, srcPath, dstDir, dstPath);
+    if (S_ISLNK(st.st_mode)) return copyLink(srcDir, name, srcPath, realDir, dstDir, dstPath);
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return SpecialFileError(srcPath, st.st_mode);
 
     UniqueFd src;
@@ -285,22 +377,20 @@ class TreeCopier {
     if (Status status = OpenSameFile(srcDir, name, O_NOFOLLOW, st, srcPath, src, opened); !status.ok()) {
       return status;
     }
-    return copyOpened(std::move(src), opened, srcPath, dstDir, name, dstPath, depth);
+    return copyOpened(std::move(src), opened, srcPath, JoinPath(realDir, name), dstDir, name, dstPath, depth);
   }
 
-  Status copyLink(int srcDir, const std::string& name, const struct stat& st,
-                  const std::string& srcPath, int dstDir, const std::string& dstPath) {
-    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-    for (;;) {
-      const ssize_t length = ::readlinkat(srcDir, name.c_str(), target.data(), target.size());
-      if (length < 0) return ErrnoStatus("cannot read link", srcPath, errno);
-      if (static_cast<std::size_t>(length) < target.size()) {
-        target.resize(static_cast<std::size_t>(length));
-        break;
-      }
-      target.resize(target.size() * 2);  // The link grew since fstatat.
+  Status copyLink(int srcDir, const std::string& name, const std::string& srcPath, const std::string& realDir,
+                  int dstDir, const std::string& dstPath) {
+    const std::optional<std::string> target = ReadLinkAt(srcDir, name);
+    if (!target) return ErrnoStatus("cannot read link", srcPath, errno);
+    // Copied, a link that leads out of the folder would lead out of the
+    // container, where a reader following it should never be sent.
+    if (realTop_.empty() || LinkLeadsOutOf(realDir, *target, realTop_)) {
+      copied_->linksLeftOut.push_back({srcPath, *target});
+      return Status::OK();
     }
-    if (::symlinkat(target.c_str(), dstDir, name.c_str()) != 0) {
+    if (::symlinkat(target->c_str(), dstDir, name.c_str()) != 0) {
       return ErrnoStatus("cannot create link", dstPath, errno);
     }
     recordCreated(dstPath);
@@ -309,6 +399,7 @@ class TreeCopier {
 
   CopyProgress* progress_;
   CopiedItems* copied_;
+  const std::string realTop_;
 };
 
 // Whether the directory open as `dirFd`, or any directory above it, is the
@@ -401,9 +492,17 @@ Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress*
     return ErrnoStatus("cannot create", dst.path, EEXIST);
   }
   if (beforeCreating) beforeCreating();
+  // The folder's real path, as the links inside are judged against it.
+  std::string realTop;
+  if (S_ISDIR(opened.st_mode)) {
+    char* real = ::realpath(srcPath.c_str(), nullptr);
+    if (real == nullptr) return ErrnoStatus("cannot read", srcPath, errno);
+    realTop = real;
+    std::free(real);
+  }
   CopiedItems made;
-  TreeCopier copier(progress, &made);
-  Status status = copier.copyOpened(std::move(src), opened, srcPath, dst.dir, dst.name, dst.path, 0);
+  TreeCopier copier(progress, &made, realTop);
+  Status status = copier.copyOpened(std::move(src), opened, srcPath, realTop, dst.dir, dst.name, dst.path, 0);
   if (!status.ok()) {
     // Only remove what this copy made: an O_EXCL file or a fresh mkdir.
     if (!made.paths.empty()) (void)RemoveTreeAt(dst.dir, dst.name, dst.path);
@@ -412,6 +511,7 @@ Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress*
   if (copied != nullptr) {
     copied->paths.insert(copied->paths.end(), made.paths.begin(), made.paths.end());
     copied->bytes += made.bytes;
+    copied->linksLeftOut.insert(copied->linksLeftOut.end(), made.linksLeftOut.begin(), made.linksLeftOut.end());
   }
   return Status::OK();
 }

@@ -37,16 +37,29 @@ struct CopyTarget {
   UnnamedCopy* unnamed = nullptr;
 };
 
-// What a copy made: every path created, and the bytes of file data copied.
+// A link inside a copied folder that was not copied: it leads out of the
+// folder (see CopyItem).
+struct LinkLeftOut {
+  std::string path;    // the link in the source folder
+  std::string target;  // what it says
+};
+
+// What a copy made: every path created, and the bytes of file data copied;
+// and the links it left out.
 struct CopiedItems {
   std::vector<std::string> paths;
   std::uint64_t bytes = 0;
+  std::vector<LinkLeftOut> linksLeftOut;
 };
 
 // Copies the file or directory tree at `srcPath` to `dst`, which must not
 // exist; `beforeCreating` (when set) runs once that is known, just before
 // anything is created. A link at `srcPath` is followed; links inside a tree
-// are copied as links. Permission bits are copied, owners and times are not.
+// are copied as links when they stay inside the tree, and left out (listed in
+// `copied`) when they lead out of it: absolute, or through ".." or other
+// links past its top, so that the copy never reaches outside the container.
+// Holes of sparse files stay holes. Permission bits are copied, owners and
+// times are not.
 // Named pipes, sockets and devices are refused, never opened for reading.
 // Whatever part of `dst` was created is removed again when the copy fails.
 // Nothing is flushed to disk here (write-back of large files starts as they

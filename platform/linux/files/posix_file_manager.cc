@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -272,7 +274,9 @@ PosixFileManager::PosixFileManager(std::string dataHome, Options options)
     : dataHome_(std::move(dataHome)),
       progress_(options.progress ? std::move(options.progress) : CopyProgress::ForStandardError()),
       syncMethod_(options.sync),
-      journal_(std::move(options.journal)) {
+      journal_(std::move(options.journal)),
+      linkLeftOut_(std::move(options.linkLeftOut)),
+      tell_(std::move(options.tell)) {
   if (!options.expectedSources.empty()) {
     copyAhead_ = std::make_unique<CopyAhead>(std::move(options.expectedSources), progress_.get());
   }
@@ -297,27 +301,54 @@ std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIden
   }
   const std::string path = ContainerDirectory(dataHome_, groupIdentifier);
 
+  // Said once per run, however many attachments ask for the container.
+  const auto cannot = [&](const std::string& what, const std::string& where, int err) -> std::optional<URL> {
+    const std::string line = "the container " + path + " cannot be had: " + ErrnoStatus(what, where, err).message();
+    bool first = false;
+    {
+      std::lock_guard lock(mutex_);
+      first = containerFailuresTold_.insert(line).second;
+    }
+    if (tell_ && first) tell_(line, true);
+    return std::nullopt;
+  };
   // Usually there already: one open instead of a mkdir per path component.
   const auto openDirectory = [&] { return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); };
   UniqueFd dir = openDirectory();
   std::vector<std::string> created;
   if (!dir.valid()) {
-    if (errno != ENOENT) return std::nullopt;
+    if (errno != ENOENT) return cannot("cannot open", path, errno);
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
       const std::string prefix = path.substr(0, end);
       if (!prefix.empty() && prefix.back() != '/') {
         if (::mkdir(prefix.c_str(), 0700) == 0) {
           // The umask may have taken bits away; the container is owner-only.
-          if (::chmod(prefix.c_str(), 0700) != 0) return std::nullopt;
+          if (::chmod(prefix.c_str(), 0700) != 0) return cannot("cannot set the permissions of", prefix, errno);
           created.push_back(prefix);
         } else if (errno != EEXIST) {
-          return std::nullopt;
+          return cannot("cannot create folder", prefix, errno);
         }
       }
       if (end == std::string::npos) break;
     }
     dir = openDirectory();
-    if (!dir.valid()) return std::nullopt;
+    if (!dir.valid()) return cannot("cannot open", path, errno);
+  } else {
+    // Found open to group or others (made by hand, or by an older program):
+    // the copies in it are the person's, so it is closed again when it is
+    // theirs.
+    struct stat st {};
+    if (::fstat(dir.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+      if (::fchmod(dir.get(), 0700) == 0) {
+        if (tell_) {
+          char mode[8];
+          std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+          tell_("the container " + path + " was open to others (mode " + mode + "); set back to 0700", false);
+        }
+      } else if (tell_) {
+        tell_("the container " + path + " is open to others, and cannot be set to 0700: " + std::strerror(errno), true);
+      }
+    }
   }
   record(created);
   // Made or found once per run: later attachments take it as it is.
@@ -385,6 +416,9 @@ Status PosixFileManager::copyTo(const URL& src, const std::string& dstPath, Unna
   if (status.ok()) {
     record(copied.paths);
     unflushedBytes_ += copied.bytes;
+    if (linkLeftOut_) {
+      for (const LinkLeftOut& link : copied.linksLeftOut) linkLeftOut_(link.path, link.target);
+    }
   }
   return status;
 }

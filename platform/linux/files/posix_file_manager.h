@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,13 @@ class PosixFileManager : public NSFileManager {
     // unnamed files of the container (see CopyAhead). A hint; none, or
     // paths never copied, change nothing but the time taken.
     std::vector<std::string> expectedSources = {};
+    // Told of each link inside a copied folder that was left out because it
+    // leads out of the folder (the folder itself is copied); none: not told.
+    std::function<void(const std::string& link, const std::string& target)> linkLeftOut = {};
+    // Told, one line each, why a container cannot be had (`important`), and
+    // what was set right in one (a container others could read set back to
+    // 0700); none: not told.
+    std::function<void(const std::string& line, bool important)> tell = {};
   };
 
   explicit PosixFileManager(std::string dataHome);
@@ -121,6 +129,8 @@ class PosixFileManager : public NSFileManager {
   const std::shared_ptr<CopyProgress> progress_;
   const SyncMethod syncMethod_;
   const std::shared_ptr<RunJournal> journal_;
+  const std::function<void(const std::string&, const std::string&)> linkLeftOut_;
+  const std::function<void(const std::string&, bool)> tell_;
 
   std::mutex mutex_;
   std::set<std::string> written_;
@@ -129,6 +139,7 @@ class PosixFileManager : public NSFileManager {
   // Containers made or found this run, by group identifier: checked once,
   // open for the whole run.
   std::map<std::string, Container> containers_;
+  std::set<std::string> containerFailuresTold_;
   // After the containers: its thread copies into their open folders.
   std::unique_ptr<CopyAhead> copyAhead_;
   std::mutex earlyFlushMutex_;

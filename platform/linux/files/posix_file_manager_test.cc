@@ -125,10 +125,32 @@ TEST_F(PosixFileManagerTest, ContainerRefusesIdentifiersThatLeaveItsFolder) {
   EXPECT_FALSE(fs::exists(tmp_.path() / "up"));
 }
 
-TEST_F(PosixFileManagerTest, ContainerThatIsAFileIsNone) {
+TEST_F(PosixFileManagerTest, ContainerThatIsAFileIsNoneAndSaysWhy) {
   fs::create_directories(tmp_.path() / "data" / "group-containers");
   WriteFile(tmp_.path() / "data" / "group-containers" / "taken", "not a folder");
-  EXPECT_FALSE(manager_.containerURLForSecurityApplicationGroupIdentifier("taken").has_value());
+  std::vector<std::pair<std::string, bool>> told;
+  PosixFileManager manager((tmp_.path() / "data").string(),
+                           {.tell = [&](const std::string& line, bool important) { told.emplace_back(line, important); }});
+  EXPECT_FALSE(manager.containerURLForSecurityApplicationGroupIdentifier("taken").has_value());
+  EXPECT_FALSE(manager.containerURLForSecurityApplicationGroupIdentifier("taken").has_value());  // said once
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_TRUE(told[0].second);
+  EXPECT_NE(told[0].first.find("Not a directory"), std::string::npos) << told[0].first;
+}
+
+TEST_F(PosixFileManagerTest, AnExistingContainerOpenToOthersIsSetBackToOwnerOnly) {
+  const fs::path container = tmp_.path() / "data" / "group-containers" / "open";
+  fs::create_directories(container);
+  fs::permissions(container, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+  std::vector<std::pair<std::string, bool>> told;
+  PosixFileManager manager((tmp_.path() / "data").string(),
+                           {.tell = [&](const std::string& line, bool important) { told.emplace_back(line, important); }});
+  ASSERT_TRUE(manager.containerURLForSecurityApplicationGroupIdentifier("open").has_value());
+  EXPECT_EQ(ModeOf(container), 0700u);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_FALSE(told[0].second);  // said with -v only
+  EXPECT_NE(told[0].first.find("0755"), std::string::npos) << told[0].first;
 }
 
 // Sets an environment variable for one test and puts the old value back.
@@ -231,6 +253,8 @@ TEST_F(PosixFileManagerTest, ReadWriteFallbackStreamsThroughASmallBuffer) {
   EXPECT_TRUE(SameContent(big, root() / "big.copy"));
 }
 
+// Links that stay inside the folder are copied as links; one that leads out
+// of it is left out (and said), so the copy never reaches outside.
 TEST_F(PosixFileManagerTest, TreeCopyKeepsInnerLinksAsLinksAndFollowsNone) {
   fs::create_directories(root() / "outside");
   WriteFile(root() / "outside" / "secret", "not to be copied");
@@ -241,14 +265,24 @@ TEST_F(PosixFileManagerTest, TreeCopyKeepsInnerLinksAsLinksAndFollowsNone) {
   fs::create_directory_symlink(root() / "outside", root() / "src" / "sub" / "out");
   fs::create_symlink("inner.txt", root() / "src" / "sub" / "relative");
 
-  ASSERT_TRUE(manager_.copyItemAtURL(FileURL(root() / "src"), FileURL(root() / "dst")).ok());
+  fs::create_symlink("../sub/../top.txt", root() / "src" / "sub" / "around");
+  fs::create_symlink("../../outside/secret", root() / "src" / "sub" / "up");
+
+  std::vector<std::string> leftOut;
+  PosixFileManager manager(root().string(), {.linkLeftOut = [&](const std::string& link, const std::string& target) {
+                                                leftOut.push_back(link + " -> " + target);
+                                              }});
+  ASSERT_TRUE(manager.copyItemAtURL(FileURL(root() / "src"), FileURL(root() / "dst")).ok());
   EXPECT_EQ(ReadFile(root() / "dst" / "top.txt"), "top");
   EXPECT_EQ(ReadFile(root() / "dst" / "sub" / "inner.txt"), "inner");
   EXPECT_EQ(ModeOf(root() / "dst" / "sub"), 0750u);
-  ASSERT_TRUE(fs::is_symlink(root() / "dst" / "sub" / "out"));
-  EXPECT_EQ(fs::read_symlink(root() / "dst" / "sub" / "out"), root() / "outside");
   EXPECT_EQ(fs::read_symlink(root() / "dst" / "sub" / "relative"), "inner.txt");
-  EXPECT_EQ(Names(root() / "dst" / "sub"), (std::vector<std::string>{"inner.txt", "out", "relative"}));
+  EXPECT_EQ(ReadFile(root() / "dst" / "sub" / "around"), "top");
+  EXPECT_EQ(Names(root() / "dst" / "sub"), (std::vector<std::string>{"around", "inner.txt", "relative"}));
+  std::sort(leftOut.begin(), leftOut.end());
+  EXPECT_EQ(leftOut, (std::vector<std::string>{(root() / "src" / "sub" / "out").string() + " -> " +
+                                                   (root() / "outside").string(),
+                                               (root() / "src" / "sub" / "up").string() + " -> ../../outside/secret"}));
 }
 
 TEST_F(PosixFileManagerTest, LinkGivenAsTheSourceIsFollowed) {

@@ -84,6 +84,7 @@ struct Sandbox {
     return names;
   }
   bool noRecordsLeft() const { return fs::is_empty(state / "runs"); }
+  SweepScope scope() const { return {container, config, "suite.plist"}; }
 };
 
 // Runs `steps` as a share run in a child process, which then dies by SIGKILL
@@ -204,7 +205,7 @@ TEST(SweepDeadRuns, RemovesWhatADeadRunLeftAndNothingElse) {
     Reap(StartRun(box, c.steps));
     if (c.betweenDeathAndSweep) c.betweenDeathAndSweep(box);
 
-    const SweepReport report = SweepDeadRuns(box.state);
+    const SweepReport report = SweepDeadRuns(box.state, box.scope());
 
     Names expected = c.containerAfter;
     expected.push_back("earlier.jpg");
@@ -215,6 +216,66 @@ TEST(SweepDeadRuns, RemovesWhatADeadRunLeftAndNothingElse) {
     EXPECT_EQ(report.deadRuns, 1);
     EXPECT_EQ(report.failures, 0);
     EXPECT_TRUE(box.noRecordsLeft());
+  }
+}
+
+// Records are acted on only in a private runs folder, and only for lines
+// naming an item directly in the container (or the suite's temporary beside
+// the suite) once ".." and links are resolved.
+TEST(SweepDeadRuns, TrustsOnlyLinesNamingItsOwnPlaces) {
+  Sandbox box;
+  const fs::path outside = box.temp.path() / "home";
+  fs::create_directories(outside / ".ssh");
+  WriteFile(outside / "notes.txt", "the person's");
+  fs::create_directory_symlink(outside, box.container / "up");
+  WriteFile(box.container / ".incoming-A", "a dead run's temporary");
+  WriteFile(box.container / ".incoming-B", "a dead run's temporary");
+  const auto identity = [&](const fs::path& p) {
+    const ItemIdentity id = IdentityOf(p);
+    return std::to_string(id.device) + " " + std::to_string(id.inode) + " " + std::to_string(id.modifiedSeconds) +
+           " " + std::to_string(id.modifiedNanoseconds) + " ";
+  };
+  const std::vector<std::string> forged = {
+      "T " + (outside / ".ssh").string(),
+      "T " + (box.container / "up" / ".ssh").string(),
+      "T " + (box.container / ".." / "home" / ".ssh").string(),
+      "T " + (box.container / "notes.txt").string(),  // not a temporary's name
+      "S " + (outside / ".ssh").string(),
+      "S " + (box.config / ".other.plist.Ab12").string(),
+      "N " + identity(outside / "notes.txt") + (outside / "notes.txt").string(),
+      "N " + identity(outside / "notes.txt") + (box.container / "up" / "notes.txt").string(),
+      "A " + (outside / ".ssh").string() + "\t" + (outside / "moved").string(),
+      "A " + (box.container / ".incoming-B").string() + "\t" + (outside / "moved").string(),
+  };
+  const std::vector<std::string> trusted = {"T " + (box.container / ".incoming-A").string()};
+  struct Case {
+    const char* what;
+    fs::perms mode;
+    std::size_t expectSkipped;
+    bool actsOnTrusted;
+  };
+  for (const Case& c : {Case{"a private folder", fs::perms::owner_all, forged.size(), true},
+                        Case{"a folder others can write", fs::perms::all, 0, false}}) {
+    SCOPED_TRACE(c.what);
+    WriteFile(box.container / ".incoming-A", "a dead run's temporary");
+    fs::create_directories(box.state / "runs");
+    fs::permissions(box.state / "runs", c.mode);
+    std::string record = "halvernsignet-share run 1\n";
+    for (const auto& lines : {forged, trusted}) {
+      for (const std::string& line : lines) record += line + "\n";
+    }
+    WriteFile(box.state / "runs" / "0123", record);
+
+    const SweepReport report = SweepDeadRuns(box.state, box.scope());
+
+    EXPECT_EQ(report.linesSkipped, static_cast<int>(c.expectSkipped));
+    EXPECT_EQ(report.refused.empty(), c.actsOnTrusted) << report.refused;
+    EXPECT_EQ(fs::exists(box.container / ".incoming-A"), !c.actsOnTrusted);
+    EXPECT_TRUE(fs::exists(outside / ".ssh"));
+    EXPECT_EQ(ReadFile(outside / "notes.txt"), "the person's");
+    EXPECT_FALSE(fs::exists(outside / "moved"));
+    EXPECT_TRUE(fs::exists(box.container / ".incoming-B"));
+    fs::remove(box.state / "runs" / "0123");
   }
 }
 
@@ -236,7 +297,7 @@ TEST(SweepDeadRuns, LeavesARunningShareAloneUntilItDies) {
   ::close(pipeFds[0]);
   ::close(pipeFds[1]);
 
-  const SweepReport whileRunning = SweepDeadRuns(box.state);
+  const SweepReport whileRunning = SweepDeadRuns(box.state, box.scope());
   EXPECT_EQ(whileRunning.liveRuns, 1);
   EXPECT_EQ(whileRunning.itemsRemoved, 0);
   EXPECT_EQ(box.containerNames(), (std::vector<std::string>{".incoming-B", "7C0E.MOV", "earlier.jpg"}));
@@ -244,7 +305,7 @@ TEST(SweepDeadRuns, LeavesARunningShareAloneUntilItDies) {
 
   ::kill(pid, SIGKILL);
   Reap(pid);
-  const SweepReport afterDeath = SweepDeadRuns(box.state);
+  const SweepReport afterDeath = SweepDeadRuns(box.state, box.scope());
   EXPECT_EQ(afterDeath.deadRuns, 1);
   EXPECT_EQ(box.containerNames(), std::vector<std::string>{"earlier.jpg"});
   EXPECT_FALSE(fs::exists(box.config / ".suite.plist.Ab12Cd"));
@@ -260,7 +321,7 @@ TEST(RunJournal, AFinishedRunKeepsItsCopiesAndLeavesNoTemporaryOrRecord) {
     run.place("7C0E.HEIC", "photo");  // the share's last attachment was a text: named by nothing
     journal->willCreateTemporary(box.container / ".incoming-C");
     WriteFile(box.container / ".incoming-C", "a removal that failed");
-    EXPECT_EQ(SweepDeadRuns(box.state).liveRuns, 1);
+    EXPECT_EQ(SweepDeadRuns(box.state, box.scope()).liveRuns, 1);
   }
   EXPECT_EQ(box.containerNames(), (std::vector<std::string>{"7C0E.HEIC", "earlier.jpg"}));
   EXPECT_TRUE(box.noRecordsLeft());

@@ -8,6 +8,7 @@
 
 #include "platform/linux/loading/module_path.h"
 #include "platform/linux/movies/movie_module.h"
+#include "platform/one_line.h"
 
 namespace platform::linux_platform {
 namespace {
@@ -34,13 +35,13 @@ AVFoundation* LazyAVFoundation::service() {
   std::call_once(once_, [this] {
     void* module = ::dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-      std::fprintf(stderr, "halvernsignet-share: movie support is not available: %s\n", ::dlerror());
+      std::fprintf(stderr, "halvernsignet-share: movie support is not available: %s\n", OneLine(::dlerror()).c_str());
       return;
     }
     using Entry = AVFoundation* (*)();
     auto entry = reinterpret_cast<Entry>(::dlsym(module, kMovieModuleEntry));
     if (entry == nullptr) {
-      std::fprintf(stderr, "halvernsignet-share: %s is not a movie module\n", modulePath_.c_str());
+      std::fprintf(stderr, "halvernsignet-share: %s is not a movie module\n", OneLine(modulePath_).c_str());
       return;
     }
     service_.reset(entry());

@@ -6,6 +6,7 @@
 
 #include "platform/linux/dialogs/desktop_dialogs.h"
 #include "platform/linux/loading/module_path.h"
+#include "platform/one_line.h"
 
 namespace platform::linux_platform {
 namespace {
@@ -27,13 +28,13 @@ DesktopDialogs* LazyDesktopDialogs::get() {
   std::call_once(once_, [this] {
     void* module = ::dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-      std::fprintf(stderr, "halvernsignet-share: dialogs are not available: %s\n", ::dlerror());
+      std::fprintf(stderr, "halvernsignet-share: dialogs are not available: %s\n", OneLine(::dlerror()).c_str());
       return;
     }
     using Entry = DesktopDialogs* (*)();
     auto entry = reinterpret_cast<Entry>(::dlsym(module, kDialogModuleEntry));
     if (entry == nullptr) {
-      std::fprintf(stderr, "halvernsignet-share: %s is not a dialog module\n", modulePath_.c_str());
+      std::fprintf(stderr, "halvernsignet-share: %s is not a dialog module\n", OneLine(modulePath_).c_str());
       return;
     }
     dialogs_.reset(entry());

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <plist/plist.h>
 
@@ -18,8 +21,19 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
+// The largest suite file read: a media list of a million copies takes a
+// fraction of it.
+inline constexpr std::size_t kMaxSuiteBytes = std::size_t{256} << 20;
+
+// How long taking the suite's lock waits for another holder before it gives up.
+inline constexpr std::chrono::seconds kLockWait{20};
+
 // Whether `name` can name a suite: a file name of its own, not "." or "..".
 bool ValidSuiteName(const std::string& name);
+
+// The top-level dictionary of a suite file's bytes, XML or binary (`file`
+// names it in messages); as PlistSuiteFile::read.
+StatusOr<PlistPtr> ParseSuite(std::string_view contents, const std::string& file);
 
 // The file of one settings suite, <directory>/<name>.plist, and the protocol
 // every process that reads or writes it follows:
@@ -48,13 +62,16 @@ class PlistSuiteFile {
     UniqueFd fd_;
   };
 
-  // Waits for the lock, creating the lock file when there is none. Not
-  // found when the directory is missing.
+  // Waits for the lock, creating the lock file when there is none, at most
+  // kLockWait. Not found when the directory is missing; not supported when
+  // the lock's path holds a link or anything but a regular file.
   StatusOr<Lock> lock(LockMode mode) const;
 
   // The suite's top-level dictionary, XML or binary, as it is now. Not found
-  // when there is no suite file; corruption when the file is no property
-  // list with a dictionary at its top, or nests too deep to parse safely.
+  // when there is no suite file; not supported when something other than a
+  // regular file is there (a named pipe, a device, a socket), or a file of
+  // more than kMaxSuiteBytes; corruption when the file is no property list
+  // with a dictionary at its top, or nests too deep to parse safely.
   StatusOr<PlistPtr> read() const;
 
   // Replaces the suite with `root`: XML, or a binary property list when a

@@ -60,9 +60,18 @@ bool PlistUserDefaults::synchronize() {
   if (staged_.empty()) return true;
   // The interface tells only whether it worked; the staged values stay for
   // the next attempt.
-  if (!writeStaged().ok()) return false;
+  if (Status written = writeStaged(); !written.ok()) {
+    failure_ = written.message();
+    return false;
+  }
+  failure_.clear();
   staged_.clear();
   return true;
+}
+
+std::string PlistUserDefaults::synchronizeFailure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
 }
 
 Status PlistUserDefaults::writeStaged() {

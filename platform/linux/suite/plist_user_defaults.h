@@ -31,6 +31,7 @@ class PlistUserDefaults : public NSUserDefaults {
   // A text holding a NUL character is refused (false, nothing written): a
   // suite's strings end at a NUL, and a cut text would be stored.
   bool synchronize() override;
+  std::string synchronizeFailure() const override;
 
   std::string path() const;
 
@@ -41,8 +42,9 @@ class PlistUserDefaults : public NSUserDefaults {
   std::string directory_;
   std::string name_;
   std::shared_ptr<RunJournal> journal_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::map<std::string, PropertyListValue> staged_;
+  std::string failure_;
 };
 
 class PlistUserDefaultsSuites : public NSUserDefaultsSuites {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <set>
@@ -19,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/linux/suite/plist_suite_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_files.h"
 
@@ -251,6 +253,46 @@ TEST_F(PlistUserDefaultsTest, FailedWriteReportsFalseAndLeavesNoTemporaryFile) {
   EXPECT_FALSE(suite->synchronize());
   EXPECT_TRUE(fs::is_directory(suitePath / "inside"));
   EXPECT_EQ(DirectoryEntries(home), (std::vector<std::string>{".group.test.plist.lock", "group.test.plist"}));
+}
+
+// Whatever is not a regular file at the suite's or the lock's path, and a
+// suite too large to read, fail the write with why, at once and before a byte
+// is read (a device would give bytes without end); the thing stays as it is.
+TEST_F(PlistUserDefaultsTest, ASuiteOrLockThatIsNoFileIsRefusedUnread) {
+  const fs::path lockPath = home / ".group.test.plist.lock";
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::function<bool()> untouched;
+    const char* why;
+  } cases[] = {
+      {"a device at the suite", [&] { fs::create_symlink("/dev/zero", suitePath); },
+       [&] { return fs::is_symlink(suitePath); }, "is a character device"},
+      {"a named pipe at the suite", [&] { ::mkfifo(suitePath.c_str(), 0600); },
+       [&] { return fs::is_fifo(suitePath); }, "is a named pipe"},
+      {"a suite over the size limit",
+       [&] {
+         WriteFile(suitePath, "");
+         fs::resize_file(suitePath, kMaxSuiteBytes + 1);
+       },
+       [&] { return fs::file_size(suitePath) == kMaxSuiteBytes + 1; }, "is not read"},
+      {"a link at the lock", [&] { fs::create_symlink(temp.path() / "elsewhere", lockPath); },
+       [&] { return !fs::exists(temp.path() / "elsewhere"); }, "is a link"},
+      {"a named pipe at the lock", [&] { ::mkfifo(lockPath.c_str(), 0600); },
+       [&] { return fs::is_fifo(lockPath) && !fs::exists(suitePath); }, "is a named pipe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(home);
+    fs::create_directories(home);
+    c.make();
+    auto suite = suites.initWithSuiteName("group.test");
+    ASSERT_TRUE(suite);
+    suite->setObject(std::vector<std::string>{"x"}, "ShareKey");
+    EXPECT_FALSE(suite->synchronize());
+    EXPECT_NE(suite->synchronizeFailure().find(c.why), std::string::npos) << suite->synchronizeFailure();
+    EXPECT_TRUE(c.untouched());
+  }
 }
 
 TEST_F(PlistUserDefaultsTest, SuitesThatCannotBeOpened) {
