@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -64,5 +65,12 @@ int main(int argc, char** argv) {
   context.version = build_config::kVersion;
   const app::ParseResult parsed = app::ParseCommandLine(argc, argv, context);
   if (parsed.action != app::ParseResult::Action::run) return parsed.exitStatus;
+#ifdef HALVERNSIGNET_SHARE_TEST_BUILD
+  // The test build only: each file copied takes this much longer, so that a
+  // share of small files runs long enough to be watched or stopped.
+  const char* delay = std::getenv("HALVERNSIGNET_SHARE_TEST_COPY_DELAY_MS");
+  return app::RunShare(parsed.request, std::chrono::milliseconds(delay ? std::strtol(delay, nullptr, 10) : 0));
+#else
   return app::RunShare(parsed.request);
+#endif
 }
