@@ -44,7 +44,13 @@ def windows_of(pid):
 
 
 def window_named(pid, name):
-    return next((w for w in windows_of(pid) if w.name == name), None)
+    for window in windows_of(pid):
+        try:
+            if window.name == name:
+                return window
+        except Exception:  # a window or application going away while we look
+            continue
+    return None
 
 
 def texts(window):

@@ -301,7 +301,7 @@ class GtkDesktopDialogs final : public DesktopDialogs {
   // A Cancel button at the end of the window; it, and closing the window,
   // ask the share to stop. The window stays until the share is over.
   void addCancel(GtkWindow* window, GtkWidget* content) {
-    GtkWidget* cancel = gtk_button_new_with_mnemonic("_Cancel");
+    GtkWidget* cancel = gtk_button_new_with_label("Cancel");
     gtk_widget_set_halign(cancel, GTK_ALIGN_END);
     gtk_widget_set_margin_top(cancel, 8);
     gtk_box_append(GTK_BOX(content), cancel);
