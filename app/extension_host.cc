@@ -150,7 +150,10 @@ int RunShare(const ShareRequest& request, std::chrono::milliseconds testCopyDela
   queue->waitUntilIdle();
   // Every load has delivered: the copies the payload names stay; any other
   // copy, and any temporary, goes.
-  if (journal) journal->finish(CopiesNamed(*journal, *controller));
+  if (journal) {
+    const int removed = journal->finish(CopiesNamed(*journal, *controller));
+    if (log && removed > 0) std::fprintf(log, "halvernsignet-share: removed %d copies that no payload names\n", removed);
+  }
   const std::int64_t attachments =
       request.inputItems.empty() || !request.inputItems.front().attachments
           ? 0 : static_cast<std::int64_t>(request.inputItems.front().attachments->size());

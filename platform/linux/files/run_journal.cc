@@ -336,19 +336,16 @@ std::unique_ptr<RunJournal> RunJournal::Start(const std::string& stateDir) {
   return std::unique_ptr<RunJournal>(new RunJournal(std::move(fd), path));
 }
 
-void RunJournal::finish(const std::optional<std::unordered_set<std::string>>& kept) {
+int RunJournal::finish(const std::optional<std::unordered_set<std::string>>& kept) {
   std::lock_guard lock(mutex_);
-  if (abandoned_) return;
+  if (abandoned_) return 0;
   abandoned_ = true;
   // The new items no payload names go (read back only when there are any).
+  SweepReport unnamed;
   if (kept && placedItems_) {
-    if (const auto entries = ReadRecord(fd_.get())) {
-      SweepReport ignored;
-      RemoveUnnamed(*entries, *kept, ignored);
-    }
+    if (const auto entries = ReadRecord(fd_.get())) RemoveUnnamed(*entries, *kept, unnamed);
   }
-  // Whatever temporaries are still there go; the items placed stay, as every
-  // finished share's copies do.
+  // Whatever temporaries are still there go; the other items placed stay.
   std::vector<Entry> entries;
   for (std::size_t start = 0, end; (end = finishLines_.find('\n', start)) != std::string::npos; start = end + 1) {
     if (auto entry = ParseLine(std::string_view(finishLines_).substr(start, end - start))) {
@@ -358,6 +355,7 @@ void RunJournal::finish(const std::optional<std::unordered_set<std::string>>& ke
   SweepReport ignored;
   Clear(entries, /*runDied=*/false, ignored, temporariesMoved_);
   (void)::unlink(path_.c_str());
+  return unnamed.itemsRemoved;
 }
 
 RunJournal::StopOutcome RunJournal::stop() {

@@ -59,9 +59,9 @@ class RunJournal {
   // those whose path `kept` holds, and removes the others while they are
   // still the items placed (the payload names them not, so nobody would);
   // without `kept`, keeps them all. Items that replaced one of their name
-  // stay. Nothing is recorded afterwards.
-  void finish(const std::optional<std::unordered_set<std::string>>& kept = std::nullopt);
-  ~RunJournal() { finish(); }
+  // stay. Nothing is recorded afterwards. Returns how many new items went.
+  int finish(const std::optional<std::unordered_set<std::string>>& kept = std::nullopt);
+  ~RunJournal() { (void)finish(); }
 
   // How a run that is stopped midway ends.
   enum class StopOutcome {

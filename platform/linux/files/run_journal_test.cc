@@ -280,7 +280,7 @@ TEST(RunJournal, FinishKeepsOnlyTheNewItemsThePayloadNames) {
   run.beginSuite();
   run.renameSuite();
   EXPECT_TRUE(journal->suiteWasRenamed());
-  journal->finish(std::unordered_set<std::string>{box.container / "named.jpg"});
+  EXPECT_EQ(journal->finish(std::unordered_set<std::string>{box.container / "named.jpg"}), 1);
   EXPECT_EQ(box.containerNames(), (std::vector<std::string>{"earlier.jpg", "named.jpg"}));
   EXPECT_EQ(ReadFile(box.container / "earlier.jpg"), "replaced");
   EXPECT_TRUE(box.noRecordsLeft());
