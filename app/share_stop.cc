@@ -116,7 +116,14 @@ void ShareStop::stop(int signal) {
       WriteLine(line + ": nothing was handed over, and what the share had copied was removed");
       break;
     case Outcome::kNotRunning:
-      WriteLine(line + (journal_ ? "" : ": nothing was handed over; what the share had copied stays"));
+      // The share was over (waiting for a window to be closed), or has no record.
+      if (!journal_) {
+        WriteLine(line + ": what the share had copied stays");
+      } else if (journal_->suiteWasRenamed()) {
+        WriteLine(line + " once everything was handed over");
+      } else {
+        WriteLine(line);
+      }
       break;
   }
   ::_exit(status);

@@ -5,6 +5,7 @@ python3, which has pyatspi. Screenshots go to the build folder."""
 
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -200,6 +201,23 @@ class DesktopWindows(SandboxTest):
         self.assertEqual((process.returncode, out), (0, ""), err)
         self.assertNotIn("not installed", err)
         self.assertEqual(self.box.stored(), ["Hello"])
+
+    def test_a_signal_once_everything_was_handed_over_keeps_it_all_and_ends_at_once(self):
+        self.box.config.joinpath("mimeapps.list").unlink()
+        for entry in (self.box.data / "applications").iterdir():
+            entry.unlink()
+        photo = self.box.root / "in" / "p.jpg"
+        photo.write_bytes(b"\xff\xd8photo")
+        process = self.start([{"types": ["public.jpeg"], "url": photo.as_uri()}])
+        # The share is stored; the process waits for the notice to be closed.
+        wait_for("the notice", lambda: window_named(process.pid, "halvernsignet is not installed"))
+        process.send_signal(signal.SIGTERM)
+        out, err = process.communicate(timeout=15)
+        self.assertEqual((process.returncode, out), (143, ""), err)
+        self.assertRegex(err, r"(?m)^halvernsignet-share: stopped by SIGTERM once everything was handed over$")
+        [record] = json.loads(self.box.stored())
+        self.assertEqual(self.box.container_files(), [record["path"].rsplit("/", 1)[1]])
+        self.assertEqual(self.box.records(), [])
 
 
 if __name__ == "__main__":

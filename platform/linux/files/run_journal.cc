@@ -340,6 +340,7 @@ int RunJournal::finish(const std::optional<std::unordered_set<std::string>>& kep
   std::lock_guard lock(mutex_);
   if (abandoned_) return 0;
   abandoned_ = true;
+  finished_ = true;
   // The new items no payload names go (read back only when there are any).
   SweepReport unnamed;
   if (kept && placedItems_) {
@@ -363,6 +364,7 @@ RunJournal::StopOutcome RunJournal::stop() {
   stopping_ = true;
   // A rename under way is let through: its outcome decides.
   changed_.wait(lock, [this] { return !renameUnderWay_; });
+  if (finished_) return StopOutcome::kNotRunning;
   if (suiteRenamed_) {
     stopping_ = false;
     changed_.notify_all();

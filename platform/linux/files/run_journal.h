@@ -67,7 +67,7 @@ class RunJournal {
   enum class StopOutcome {
     kRolledBack,   // everything it made is gone, and its record
     kHandedOver,   // the suite already holds its whole payload: the run goes on to its end
-    kNotRunning,   // the run had already finished (or its record was dropped)
+    kNotRunning,   // the run had already finished (nothing left to do), or its record was dropped
   };
   // Stops the run from any thread: waits for a rename of the suite under
   // way, and unless the suite was renamed, makes every thread that is about
@@ -137,6 +137,7 @@ class RunJournal {
   bool stopping_ = false;
   bool renameUnderWay_ = false;
   bool suiteRenamed_ = false;
+  bool finished_ = false;
   UniqueFd fd_;
   std::string path_;
   std::unordered_set<std::string> temporariesMoved_;
