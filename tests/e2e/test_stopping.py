@@ -5,8 +5,9 @@ process exits with the shell's status and one line on standard error."""
 import json
 import signal
 import time
+from pathlib import Path
 
-from harness import TEST_BINARY, SandboxTest
+from harness import BINARY, TEST_BINARY, SandboxTest
 
 STOPPED = r"^halvernsignet-share: stopped by SIG(INT|TERM|HUP): nothing was handed over, and what the share had copied was removed\n$"
 
@@ -78,3 +79,8 @@ class Stopping(SandboxTest):
             (self.box.container / temporary()[0]).iterdir())) >= 2)
         process.send_signal(signal.SIGTERM)
         self.assertRolledBack(process, 143, suite_before)
+
+    def test_only_the_test_build_reads_the_copy_delay(self):
+        name = b"HALVERNSIGNET_SHARE_TEST_COPY_DELAY_MS"
+        self.assertFalse(name in Path(BINARY).read_bytes(), "the shipped program names the test hook")
+        self.assertTrue(name in Path(TEST_BINARY).read_bytes())
