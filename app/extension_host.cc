@@ -80,12 +80,9 @@ CopyPlan PlanOf(const ShareRequest& request, const std::vector<std::shared_ptr<p
 // never took a payload.
 std::unordered_set<std::string> CopiesNamed(lp::RunJournal& journal,
                                            const halvernsignet_mobile_Share::ShareViewController& controller) {
-  std::unordered_set<std::string> named;
-  if (!journal.suiteWasRenamed()) return named;
-  for (const std::string& text : controller.filesHandedOver()) {
-    if (auto url = platform::URL::URLWithString(text); url && url->isFileURL()) named.insert(url->path());
-  }
-  return named;
+  if (!journal.suiteWasRenamed()) return {};
+  const std::vector<std::string> files = controller.filesHandedOver();
+  return std::unordered_set<std::string>(files.begin(), files.end());
 }
 
 // Starts this run's record, then clears what runs that died left behind,

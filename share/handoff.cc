@@ -31,12 +31,13 @@ void ShareViewController::storePayload(const ItemRef& extensionItem, std::int64_
     entries = static_cast<std::int64_t>(texts.size());
     defaults->setObject(std::move(texts), sharedKey);
   } else {
-    const std::vector<std::shared_ptr<SharedMediaFile>> media = sharedMedia();
-    entries = static_cast<std::int64_t>(media.size());
-    for (const auto& record : media) {
-      named.push_back(record->path);
-      if (record->thumbnail) named.push_back(*record->thumbnail);
+    std::vector<std::shared_ptr<SharedMediaFile>> media;
+    {
+      std::lock_guard lock(listsMutex_);
+      media = sharedMedia_;
+      for (const auto& files : sharedMediaFiles_) named.insert(named.end(), files.begin(), files.end());
     }
+    entries = static_cast<std::int64_t>(media.size());
     auto bytes = encodeMediaList(media);
     if (!bytes) {
       // A list that cannot be written as JSON is never stored in part; the

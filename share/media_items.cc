@@ -61,9 +61,12 @@ void ShareViewController::onMediaItem(SharedMediaType kind, LoadedItem item, Loa
   } else if (kind != SharedMediaType::video) {
     self->appendMedia(
         std::make_shared<SharedMediaFile>(destination.absoluteString(), std::nullopt, std::nullopt, kind), index,
-        itemName);
+        itemName, {destination.path()});
   } else if (auto preview = self->previewOfMovieCopy(destination); preview.ok()) {
-    self->appendMedia(std::move(preview).value(), index, itemName);
+    std::vector<std::string> files = {destination.path()};
+    const auto thumbnail = (*preview)->thumbnail ? platform::URL::URLWithString(*(*preview)->thumbnail) : std::nullopt;
+    if (thumbnail) files.push_back(thumbnail->path());
+    self->appendMedia(std::move(preview).value(), index, itemName, std::move(files));
   } else {
     // No payload names the copy: it goes when the share ends.
     self->reportLeftOut(extensionItem, index, itemName,

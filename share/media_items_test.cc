@@ -193,7 +193,9 @@ TEST_F(ShareTest, MediaLeftOutForTheirKindAreNotCopiedAndTheHandoffNamesItsFiles
   attachment(0).deliver(LoadedItem{File("/m.mp4")});
   const auto media = controller->sharedMedia();
   ASSERT_EQ(media.size(), 1u);
-  EXPECT_EQ(controller->filesHandedOver(), (std::vector<std::string>{media[0]->path, *media[0]->thumbnail}));
+  EXPECT_EQ(controller->filesHandedOver(),
+            (std::vector<std::string>{platform::URL::URLWithString(media[0]->path)->path(),
+                                      platform::URL::URLWithString(*media[0]->thumbnail)->path()}));
 }
 
 }  // namespace

@@ -49,9 +49,10 @@ void ShareViewController::appendText(std::string text, std::int64_t index, std::
 }
 
 void ShareViewController::appendMedia(std::shared_ptr<SharedMediaFile> record, std::int64_t index,
-                                      std::string itemName) {
+                                      std::string itemName, std::vector<std::string> files) {
   std::lock_guard lock(listsMutex_);
   sharedMedia_.push_back(std::move(record));
+  sharedMediaFiles_.push_back(std::move(files));
   collected_.push_back({PayloadKind::mediaList, index, std::move(itemName)});
 }
 

@@ -61,8 +61,8 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   const std::string urlContentType;
   const std::string fileURLType;
 
-  // The URLs (absolute strings) of the files named by the payload last given
-  // to the suite: each record's copy and thumbnail; empty for a text list or
+  // The file-system paths of the files named by the payload last given to
+  // the suite: each record's copy and thumbnail; empty for a text list or
   // before any handoff. Whoever runs the share keeps, of its new copies, only
   // these, and only when the suite took the payload.
   std::vector<std::string> filesHandedOver() const;
@@ -121,7 +121,9 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   // Each append also notes which attachment the entry came from, so that a
   // handoff of the other list can name it as left out.
   void appendText(std::string text, std::int64_t index, std::string itemName);
-  void appendMedia(std::shared_ptr<SharedMediaFile> record, std::int64_t index, std::string itemName);
+  // `files`: the file-system paths of the record's copy and thumbnail.
+  void appendMedia(std::shared_ptr<SharedMediaFile> record, std::int64_t index, std::string itemName,
+                   std::vector<std::string> files);
   // An attachment of the media list that is not copied, since the handoff
   // writes the other list: named as left out when that one is handed over.
   void noteMediaNotCopied(std::int64_t index, std::string itemName);
@@ -144,6 +146,7 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   // and the handoff's read of a list from interleaving.
   mutable std::mutex listsMutex_;
   std::vector<std::shared_ptr<SharedMediaFile>> sharedMedia_;
+  std::vector<std::vector<std::string>> sharedMediaFiles_;  // beside each record, its files' paths
   std::vector<std::string> sharedText_;
   struct CollectedEntry {
     PayloadKind list;

@@ -341,9 +341,11 @@ int RunJournal::finish(const std::optional<std::unordered_set<std::string>>& kep
   if (abandoned_) return 0;
   abandoned_ = true;
   finished_ = true;
-  // The new items no payload names go (read back only when there are any).
+  // The new items no payload names go (the record is read back only when
+  // there are any).
   SweepReport unnamed;
-  if (kept && placedItems_) {
+  if (kept && std::any_of(placedPaths_.begin(), placedPaths_.end(),
+                          [&](const std::string& path) { return !kept->contains(path); })) {
     if (const auto entries = ReadRecord(fd_.get())) RemoveUnnamed(*entries, *kept, unnamed);
   }
   // Whatever temporaries are still there go; the other items placed stay.
@@ -425,6 +427,7 @@ void RunJournal::willPlaceNewItem(const std::string& path, const ItemIdentity& i
   append("N " + IdentityText(identity) + " " + Escape(path) + "\n");
   std::lock_guard lock(mutex_);
   placedItems_ = true;
+  if (!abandoned_) placedPaths_.push_back(path);
 }
 
 void RunJournal::willReplaceItem(const std::string& path, const ItemIdentity& identity) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -146,6 +147,9 @@ class RunJournal {
   // record that holds a line for every item placed.
   std::string finishLines_;
   bool placedItems_ = false;
+  // The paths of the new items placed, so that a finish that keeps them all
+  // need not read the record back.
+  std::vector<std::string> placedPaths_;
   bool abandoned_ = false;  // or finished: nothing more is written
 };
 
