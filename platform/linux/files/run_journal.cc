@@ -1,12 +1,12 @@
 #include "platform/linux/files/run_journal.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
