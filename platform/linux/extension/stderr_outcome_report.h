@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/outcome_report.h"
 
@@ -19,6 +22,9 @@ class StderrOutcomeReport : public OutcomeReport {
   void handoffFailed(std::string_view reason) override;
 
   int itemsLeftOut() const;
+  // What was told, for a notification at the end.
+  std::vector<LeftOutItem> leftOut() const;
+  std::optional<std::string> handoffFailure() const;
 
  private:
   void writeLine(const std::string& line);
@@ -26,6 +32,8 @@ class StderrOutcomeReport : public OutcomeReport {
   std::FILE* stream_;
   mutable std::mutex mutex_;
   int itemsLeftOut_ = 0;
+  std::vector<LeftOutItem> leftOut_;
+  std::optional<std::string> handoffFailure_;
 };
 
 }  // namespace platform::linux_platform
