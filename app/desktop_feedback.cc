@@ -1,17 +1,15 @@
 #include "app/desktop_feedback.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
-#include <thread>
 
 #include <unistd.h>
 
+#include "platform/linux/desktop/desktop_notification.h"
 #include "platform/linux/desktop/dialog_alert_presenter.h"
 #include "platform/linux/desktop/terminal_alert_presenter.h"
 #include "platform/linux/files/tree_size.h"
 #include "platform/one_line.h"
-#include "platform/type_identifiers.h"
 #include "platform/url.h"
 
 namespace app {
@@ -24,36 +22,22 @@ constexpr const char* kNoHandlerMessage =
     "What you shared was stored, but no application opens halvernsignet: links, so halvernsignet was not "
     "opened.";
 
-// Test hook: HALVERNSIGNET_SHARE_TEST_COPY_DELAY_MS slows the copy of every
-// file so the tests can see a long copy's progress. Nothing else reads it.
-std::chrono::milliseconds TestCopyDelay() {
-  const char* value = std::getenv("HALVERNSIGNET_SHARE_TEST_COPY_DELAY_MS");
-  if (value == nullptr) return std::chrono::milliseconds(0);
-  return std::chrono::milliseconds(std::strtol(value, nullptr, 10));
-}
-
 }  // namespace
 
-CopyPlan PlanCopies(const ShareRequest& request) {
+CopyPlan PlanCopies(const ShareRequest& request, const std::vector<std::int64_t>& attachmentsCopied,
+                    bool countBytes) {
   CopyPlan plan;
   if (request.inputItems.empty() || !request.inputItems.front().attachments) return plan;
-  for (const AttachmentSpec& spec : *request.inputItems.front().attachments) {
+  const std::vector<AttachmentSpec>& attachments = *request.inputItems.front().attachments;
+  for (const std::int64_t index : attachmentsCopied) {
+    if (index < 0 || static_cast<std::size_t>(index) >= attachments.size()) continue;
+    const AttachmentSpec& spec = attachments[static_cast<std::size_t>(index)];
     if (spec.payload != AttachmentSpec::Payload::url) continue;
-    // The kinds in the order the controller tries them; the first that fits wins.
-    bool copied = false;
-    for (const auto kind : {platform::kUTTypeImage, platform::kUTTypeText, platform::kUTTypeFileURL,
-                            platform::kUTTypeURL, platform::kUTTypeMovie}) {
-      bool fits = false;
-      for (const std::string& type : spec.types) fits = fits || platform::UTTypeConformsTo(type, kind);
-      if (!fits) continue;
-      copied = kind == platform::kUTTypeImage || kind == platform::kUTTypeFileURL || kind == platform::kUTTypeMovie;
-      break;
-    }
-    if (!copied) continue;
     const auto url = platform::URL::URLWithString(spec.value);
     if (!url || !url->isFileURL()) continue;
     ++plan.items;
-    plan.bytes += lp::BytesToCopy(url->path());
+    if (countBytes) plan.bytes += lp::BytesToCopy(url->path());
+    if (url->isLocalFileURL()) plan.sources.push_back(url->path());
   }
   return plan;
 }
@@ -65,7 +49,8 @@ DesktopFeedback::DesktopFeedback(std::FILE* verboseLog)
       dialogs_(std::make_shared<lp::LazyDesktopDialogs>(lp::DefaultDialogModulePath())),
       terminalAlerts_(std::make_shared<lp::TerminalAlertPresenter>(stderr)) {}
 
-std::shared_ptr<lp::CopyProgress> DesktopFeedback::progress(const ShareRequest& request) {
+std::shared_ptr<lp::CopyProgress> DesktopFeedback::progress(const CopyPlan& plan, std::function<void()> cancel,
+                                                            std::chrono::milliseconds testCopyDelay) {
   if (progress_) return progress_;
   std::shared_ptr<lp::ProgressView> view;
   if (terminal_) {
@@ -74,14 +59,11 @@ std::shared_ptr<lp::CopyProgress> DesktopFeedback::progress(const ShareRequest& 
       std::fflush(stderr);
     });
   } else if (windows_) {
-    view = std::make_shared<lp::WindowProgressView>(dialogs_);
+    view = std::make_shared<lp::WindowProgressView>(dialogs_, std::move(cancel));
   }
   progress_ = std::make_shared<lp::CopyProgress>(view, [] { return std::chrono::steady_clock::now(); }, true);
-  if (const auto delay = TestCopyDelay(); delay.count() > 0) progress_->setTestDelay(delay);
-  if (view) {
-    const CopyPlan plan = PlanCopies(request);
-    progress_->plan(plan.items, plan.bytes);
-  }
+  if (testCopyDelay.count() > 0) progress_->setTestDelay(testCopyDelay);
+  if (view) progress_->plan(plan.items, plan.bytes);
   return progress_;
 }
 
@@ -110,6 +92,23 @@ void DesktopFeedback::tellNoHandler() {
                  "but nothing was opened\n",
                  kNoHandlerTitle);
   });
+}
+
+void DesktopFeedback::tellOutcome(const OutcomeNotice& notice) {
+  std::string notShown;
+  if (terminal_) {
+    notShown = "standard error is a terminal";
+  } else if (!windows_) {
+    notShown = "no desktop session (no display named)";
+  } else if (platform::Status shown = lp::ShowDesktopNotification(notice.summary, notice.body); !shown.ok()) {
+    notShown = shown.message();
+  }
+  if (!verboseLog_) return;
+  if (notShown.empty()) {
+    std::fprintf(verboseLog_, "halvernsignet-share: told in a desktop notification: %s\n", notice.summary.c_str());
+  } else {
+    std::fprintf(verboseLog_, "halvernsignet-share: no desktop notification: %s\n", notShown.c_str());
+  }
 }
 
 void DesktopFeedback::finish() {

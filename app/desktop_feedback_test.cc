@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/testing/fake_item_provider.h"
 #include "platform/url.h"
+#include "share/handed_over_list.h"
 #include "tests/support/temp_dir.h"
 
 namespace app {
@@ -47,10 +49,23 @@ TEST(PlanCopies, CountsWhatTheControllerCopies) {
   for (const Case& c : cases) {
     ShareRequest request;
     request.inputItems.push_back(ItemSpec{true, std::vector<AttachmentSpec>{c.attachment}});
-    const CopyPlan plan = PlanCopies(request);
+    const platform::NSExtensionItem item(platform::NSExtensionItem::Attachments{
+        std::make_shared<platform::testing::FakeItemProvider>(c.attachment.types)});
+    const CopyPlan plan = PlanCopies(request, halvernsignet_mobile_Share::AttachmentsCopied(item));
     EXPECT_EQ(plan.items, c.expected.items) << c.attachment.types.front() << " " << c.attachment.value;
     EXPECT_EQ(plan.bytes, c.expected.bytes) << c.attachment.types.front() << " " << c.attachment.value;
   }
+
+  // Left out for its kind (the last attachment is a text): nothing to copy ahead, nothing counted.
+  ShareRequest request;
+  request.inputItems.push_back(ItemSpec{true, std::vector<AttachmentSpec>{
+      {{"public.jpeg"}, Payload::url, photo}, {{"public.plain-text"}, Payload::string, "hi"}}});
+  const platform::NSExtensionItem item(platform::NSExtensionItem::Attachments{
+      std::make_shared<platform::testing::FakeItemProvider>(std::vector<std::string>{"public.jpeg"}),
+      std::make_shared<platform::testing::FakeItemProvider>(std::vector<std::string>{"public.plain-text"})});
+  const CopyPlan plan = PlanCopies(request, halvernsignet_mobile_Share::AttachmentsCopied(item));
+  EXPECT_EQ(plan.items, 0u);
+  EXPECT_TRUE(plan.sources.empty());
 }
 
 }  // namespace

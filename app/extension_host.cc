@@ -3,8 +3,12 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "app/desktop_feedback.h"
+#include "app/share_stop.h"
 #include "app/verbose_services.h"
 #include "platform/linux/extension/extension_request.h"
 #include "platform/linux/desktop/gio_application.h"
@@ -20,6 +24,7 @@
 #include "platform/one_line.h"
 #include "platform/linux/base/file_tree.h"
 #include "share/app_group.h"
+#include "share/handed_over_list.h"
 #include "share/share_view_controller.h"
 #include "halvernsignet_build_config.h"
 
@@ -66,16 +71,22 @@ std::vector<std::shared_ptr<platform::NSObject>> InputItems(const ShareRequest& 
   return items;
 }
 
-// The local files among the attachments of the first input item, the only
-// one shared, in the order the share will copy them.
-std::vector<std::string> ExpectedCopySources(const ShareRequest& request) {
-  std::vector<std::string> paths;
-  if (request.inputItems.empty() || !request.inputItems.front().attachments) return paths;
-  for (const AttachmentSpec& a : *request.inputItems.front().attachments) {
-    if (a.payload != AttachmentSpec::Payload::url) continue;
-    if (auto url = platform::URL::URLWithString(a.value); url && url->isLocalFileURL()) paths.push_back(url->path());
-  }
-  return paths;
+// What the share copies, as the controller decides it for the first item
+// (the only one shared).
+CopyPlan PlanOf(const ShareRequest& request, const std::vector<std::shared_ptr<platform::NSObject>>& items,
+                bool countBytes) {
+  const auto* first = items.empty() ? nullptr : dynamic_cast<const platform::NSExtensionItem*>(items.front().get());
+  if (first == nullptr) return {};
+  return PlanCopies(request, halvernsignet_mobile_Share::AttachmentsCopied(*first), countBytes);
+}
+
+// Of the new copies, those the suite's payload names; none when the suite
+// never took a payload.
+std::unordered_set<std::string> CopiesNamed(lp::RunJournal& journal,
+                                           const halvernsignet_mobile_Share::ShareViewController& controller) {
+  if (!journal.suiteWasRenamed()) return {};
+  const std::vector<std::string> files = controller.filesHandedOver();
+  return std::unordered_set<std::string>(files.begin(), files.end());
 }
 
 // Starts this run's record, then clears what runs that died left behind,
@@ -118,16 +129,21 @@ std::shared_ptr<lp::RunJournal> StartRunAndSweep(std::FILE* log) {
 
 }  // namespace
 
-int RunShare(const ShareRequest& request) {
+int RunShare(const ShareRequest& request, std::chrono::milliseconds testCopyDelay) {
   std::FILE* log = request.verbose ? stderr : nullptr;
   DesktopFeedback feedback(log);
 
+  auto queue = std::make_shared<lp::ItemLoadQueue>();
+  std::vector<std::shared_ptr<platform::NSObject>> items = InputItems(request, queue);
+  CopyPlan plan = PlanOf(request, items, feedback.showsProgress());
+
   const std::shared_ptr<lp::RunJournal> journal = StartRunAndSweep(log);
+  ShareStop stop(journal);
   auto report = std::make_shared<lp::StderrOutcomeReport>(stderr);
   std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(
       lp::DefaultDataHome(),
-      lp::PosixFileManager::Options{feedback.progress(request), lp::SyncMethod::kChooseByUnwrittenData, journal,
-                                    ExpectedCopySources(request),
+      lp::PosixFileManager::Options{feedback.progress(plan, [&stop] { stop.cancel(); }, testCopyDelay),
+                                    lp::SyncMethod::kChooseByUnwrittenData, journal, std::move(plan.sources),
                                     [report](const std::string& link, const std::string& target) {
                                       report->linkLeftOut(link, target);
                                     },
@@ -150,8 +166,7 @@ int RunShare(const ShareRequest& request) {
   auto alerts = std::make_shared<CountingAlertPresenter>(feedback.alerts());
   lp::GioApplication application(feedback.openURLReporter());
 
-  auto queue = std::make_shared<lp::ItemLoadQueue>();
-  auto context = std::make_shared<lp::ExtensionRequest>(InputItems(request, queue));
+  auto context = std::make_shared<lp::ExtensionRequest>(std::move(items));
 
   auto controller = halvernsignet_mobile_Share::ShareViewController::initWithNibName(std::nullopt, std::nullopt,
                                                                                      std::move(services));
@@ -161,11 +176,22 @@ int RunShare(const ShareRequest& request) {
   controller->viewDidLoad();
   controller->viewDidAppear(true);
   queue->waitUntilIdle();
-  // Every load has delivered: the copies made stay, any temporary goes.
-  if (journal) journal->finish();
+  // Every load has delivered: the copies the payload names stay; any other
+  // copy, and any temporary, goes.
+  if (journal) {
+    const int removed = journal->finish(CopiesNamed(*journal, *controller));
+    if (log && removed > 0) std::fprintf(log, "halvernsignet-share: removed %d copies that no payload names\n", removed);
+  }
+  const std::int64_t attachments =
+      request.inputItems.empty() || !request.inputItems.front().attachments
+          ? 0 : static_cast<std::int64_t>(request.inputItems.front().attachments->size());
+  const std::optional<std::string> handoffFailure = report->handoffFailure();
+  feedback.tellOutcome(DescribeOutcome({attachments, controller->entriesHandedOver(), report->leftOut(),
+                                        handoffFailure, alerts->presented() - (handoffFailure ? 1 : 0)}));
   // The process stays while the person still has an alert open.
   feedback.finish();
 
+  if (const std::optional<int> stopped = stop.statusAfterHandoff()) return *stopped;
   if (alerts->presented() > 0) return kErrorAlertShown;
   if (context->completions() == 0) return kNeverCompleted;
   return report->itemsLeftOut() > 0 ? kItemsLeftOut : kHandedOver;

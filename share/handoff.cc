@@ -22,10 +22,23 @@ void ShareViewController::storePayload(const ItemRef& extensionItem, std::int64_
     failHandoff("the settings suite " + group + " cannot be opened");
     return;
   }
+  // The files the new payload names: once the suite holds it, only these of
+  // the run's new copies stay.
+  std::vector<std::string> named;
+  std::int64_t entries = 0;
   if (payload == PayloadKind::textList) {
-    defaults->setObject(sharedText(), sharedKey);
+    std::vector<std::string> texts = sharedText();
+    entries = static_cast<std::int64_t>(texts.size());
+    defaults->setObject(std::move(texts), sharedKey);
   } else {
-    auto bytes = encodeMediaList(sharedMedia());
+    std::vector<std::shared_ptr<SharedMediaFile>> media;
+    {
+      std::lock_guard lock(listsMutex_);
+      media = sharedMedia_;
+      for (const auto& files : sharedMediaFiles_) named.insert(named.end(), files.begin(), files.end());
+    }
+    entries = static_cast<std::int64_t>(media.size());
+    auto bytes = encodeMediaList(media);
     if (!bytes) {
       // A list that cannot be written as JSON is never stored in part; the
       // request still ends, with the error alert.
@@ -37,6 +50,13 @@ void ShareViewController::storePayload(const ItemRef& extensionItem, std::int64_
     // are complete under their names, only not yet known to be durable.
     (void)services_.fileManager->synchronizeWrittenItems();
     defaults->setObject(std::move(*bytes), sharedKey);
+  }
+  {
+    // Set before the suite is written: a write that fails late (its folder
+    // not flushed) may still leave the suite holding this payload.
+    std::lock_guard lock(listsMutex_);
+    filesHandedOver_ = std::move(named);
+    entriesHandedOver_ = entries;
   }
   if (!defaults->synchronize()) {
     const std::string why = defaults->synchronizeFailure();

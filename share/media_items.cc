@@ -33,6 +33,15 @@ void ShareViewController::onMediaItem(SharedMediaType kind, LoadedItem item, Loa
   auto self = controller.lock();
   if (!self) return;
 
+  // Left out for its kind (the handoff writes the other list, or none): not
+  // copied, so nothing is left in the container that no payload names.
+  if (ListHandedOver(*extensionItem) != PayloadKind::mediaList) {
+    self->noteMediaNotCopied(index, ItemNameOfURL(std::get<platform::URL>(*item)));
+    self->storePayload(extensionItem, index, PayloadKind::mediaList,
+                       kind == SharedMediaType::file ? RedirectType::file : RedirectType::media);
+    return;
+  }
+
   const platform::URL& source = std::get<platform::URL>(*item);
   const std::string name = self->containerFileName(source, kind);
   const auto container =
@@ -52,11 +61,14 @@ void ShareViewController::onMediaItem(SharedMediaType kind, LoadedItem item, Loa
   } else if (kind != SharedMediaType::video) {
     self->appendMedia(
         std::make_shared<SharedMediaFile>(destination.absoluteString(), std::nullopt, std::nullopt, kind), index,
-        itemName);
+        itemName, {destination.path()});
   } else if (auto preview = self->previewOfMovieCopy(destination); preview.ok()) {
-    self->appendMedia(std::move(preview).value(), index, itemName);
+    std::vector<std::string> files = {destination.path()};
+    const auto thumbnail = (*preview)->thumbnail ? platform::URL::URLWithString(*(*preview)->thumbnail) : std::nullopt;
+    if (thumbnail) files.push_back(thumbnail->path());
+    self->appendMedia(std::move(preview).value(), index, itemName, std::move(files));
   } else {
-    // The copy stays in the container; no payload names it.
+    // No payload names the copy: it goes when the share ends.
     self->reportLeftOut(extensionItem, index, itemName,
                         "no preview could be made: " + preview.status().message());
   }

@@ -167,3 +167,36 @@ TEST_F(ShareTest, SourceNamesThatAreNoSingleComponentStayInsideTheContainer) {
 
 }  // namespace
 }  // namespace halvernsignet_mobile_Share
+
+namespace halvernsignet_mobile_Share {
+namespace {
+
+// Media before a last text or link would be left out for their kind: they are
+// not copied at all, and still named as left out; a media handoff tells which
+// files its payload names.
+TEST_F(ShareTest, MediaLeftOutForTheirKindAreNotCopiedAndTheHandoffNamesItsFiles) {
+  files->addFile("/a.jpg", "A");
+  files->addFile("/m.mp4", "M");
+  share({{"public.jpeg"}, {"public.mpeg-4"}, {"public.plain-text"}});
+  attachment(0).deliver(LoadedItem{File("/a.jpg")});
+  attachment(1).deliver(LoadedItem{File("/m.mp4")});
+  attachment(2).deliver(LoadedItem{std::string("hi")});
+  EXPECT_TRUE(files->pathsUnder(containerPath()).empty());
+  ASSERT_EQ(report->items().size(), 2u);
+  EXPECT_EQ(report->items()[1].item, "m.mp4");
+  EXPECT_NE(report->items()[1].reason.find("last attachment is a text"), std::string::npos);
+  EXPECT_TRUE(controller->filesHandedOver().empty());
+  EXPECT_EQ(controller->entriesHandedOver(), 1);
+
+  providers.clear();
+  share({{"public.mpeg-4"}});
+  attachment(0).deliver(LoadedItem{File("/m.mp4")});
+  const auto media = controller->sharedMedia();
+  ASSERT_EQ(media.size(), 1u);
+  EXPECT_EQ(controller->filesHandedOver(),
+            (std::vector<std::string>{platform::URL::URLWithString(media[0]->path)->path(),
+                                      platform::URL::URLWithString(*media[0]->thumbnail)->path()}));
+}
+
+}  // namespace
+}  // namespace halvernsignet_mobile_Share

@@ -49,10 +49,26 @@ void ShareViewController::appendText(std::string text, std::int64_t index, std::
 }
 
 void ShareViewController::appendMedia(std::shared_ptr<SharedMediaFile> record, std::int64_t index,
-                                      std::string itemName) {
+                                      std::string itemName, std::vector<std::string> files) {
   std::lock_guard lock(listsMutex_);
   sharedMedia_.push_back(std::move(record));
+  sharedMediaFiles_.push_back(std::move(files));
   collected_.push_back({PayloadKind::mediaList, index, std::move(itemName)});
+}
+
+void ShareViewController::noteMediaNotCopied(std::int64_t index, std::string itemName) {
+  std::lock_guard lock(listsMutex_);
+  collected_.push_back({PayloadKind::mediaList, index, std::move(itemName)});
+}
+
+std::vector<std::string> ShareViewController::filesHandedOver() const {
+  std::lock_guard lock(listsMutex_);
+  return filesHandedOver_;
+}
+
+std::optional<std::int64_t> ShareViewController::entriesHandedOver() const {
+  std::lock_guard lock(listsMutex_);
+  return entriesHandedOver_;
 }
 
 std::string ShareViewController::appGroupIdentifier() const { return AppGroupIdentifierFor(hostAppBundleIdentifier); }
@@ -77,15 +93,21 @@ void ShareViewController::viewDidAppear(bool animated) {
   const ItemRef item = std::dynamic_pointer_cast<platform::NSExtensionItem>(context->inputItems().front());
   if (!item || !item->attachments()) return;
 
-  struct Kind {
+  struct Load {
     const std::string& type;
     Completion* completion;
   };
-  // Tested in this order; the first kind an attachment offers wins.
-  const Kind kinds[] = {
-      {imageContentType, &ShareViewController::onImageItem}, {textContentType, &ShareViewController::onTextItem},
-      {fileURLType, &ShareViewController::onFileItem},       {urlContentType, &ShareViewController::onLinkItem},
-      {videoContentType, &ShareViewController::onVideoItem},
+  // What each kind is loaded as, and its completion (KindOfAttachment tests
+  // the kinds in the walk's order; the first an attachment offers wins).
+  const auto loadOf = [this](AttachmentKind kind) -> Load {
+    switch (kind) {
+      case AttachmentKind::image: return {imageContentType, &ShareViewController::onImageItem};
+      case AttachmentKind::text: return {textContentType, &ShareViewController::onTextItem};
+      case AttachmentKind::fileURL: return {fileURLType, &ShareViewController::onFileItem};
+      case AttachmentKind::url: return {urlContentType, &ShareViewController::onLinkItem};
+      case AttachmentKind::movie: break;
+    }
+    return {videoContentType, &ShareViewController::onVideoItem};
   };
 
   const WeakRef weakSelf = weak_from_this();
@@ -93,17 +115,13 @@ void ShareViewController::viewDidAppear(bool animated) {
   for (std::size_t position = 0; position < attachments.size(); ++position) {
     const auto& provider = attachments[position];
     const auto index = static_cast<std::int64_t>(position);
-    const Kind* match = nullptr;
-    for (const Kind& kind : kinds) {
-      if (provider && provider->hasItemConformingToTypeIdentifier(kind.type)) {
-        match = &kind;
-        break;
-      }
-    }
-    if (match == nullptr) {
+    const std::optional<AttachmentKind> kind = provider ? KindOfAttachment(*provider) : std::nullopt;
+    if (!kind) {
       reportLeftOut(item, index, "", "it is none of the kinds a share hands over (photo, movie, file, text, link)");
       continue;
     }
+    const Load load = loadOf(*kind);
+    const Load* match = &load;
     provider->loadItemForTypeIdentifier(
         match->type, [weakSelf, index, item, completion = match->completion](
                          std::optional<platform::LoadedItem> loaded, std::optional<platform::NSError> error) {

@@ -18,6 +18,7 @@
 #include "platform/user_defaults.h"
 #include "platform/uuid.h"
 #include "platform/view_controller.h"
+#include "share/handed_over_list.h"
 #include "share/shared_media_file.h"
 
 namespace halvernsignet_mobile_Share {
@@ -32,9 +33,6 @@ struct PlatformServices {
   std::shared_ptr<platform::StandardOutput> standardOutput;
   std::shared_ptr<platform::OutcomeReport> outcomeReport;
 };
-
-// Which of the two collected lists a handoff writes.
-enum class PayloadKind { textList, mediaList };
 
 // The share extension's one controller: sorts the attachments of the first
 // shared item into five kinds, loads each, and hands what arrived to the host
@@ -62,6 +60,15 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   const std::string textContentType;
   const std::string urlContentType;
   const std::string fileURLType;
+
+  // The file-system paths of the files named by the payload last given to
+  // the suite: each record's copy and thumbnail; empty for a text list or
+  // before any handoff. Whoever runs the share keeps, of its new copies, only
+  // these, and only when the suite took the payload.
+  std::vector<std::string> filesHandedOver() const;
+  // How many entries the payload last given to the suite holds; none before
+  // any handoff.
+  std::optional<std::int64_t> entriesHandedOver() const;
 
   // Snapshots of the collected lists (they only ever grow).
   std::vector<std::shared_ptr<SharedMediaFile>> sharedMedia() const;
@@ -115,7 +122,12 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   // Each append also notes which attachment the entry came from, so that a
   // handoff of the other list can name it as left out.
   void appendText(std::string text, std::int64_t index, std::string itemName);
-  void appendMedia(std::shared_ptr<SharedMediaFile> record, std::int64_t index, std::string itemName);
+  // `files`: the file-system paths of the record's copy and thumbnail.
+  void appendMedia(std::shared_ptr<SharedMediaFile> record, std::int64_t index, std::string itemName,
+                   std::vector<std::string> files);
+  // An attachment of the media list that is not copied, since the handoff
+  // writes the other list: named as left out when that one is handed over.
+  void noteMediaNotCopied(std::int64_t index, std::string itemName);
 
   // Copies `source` to `destination` in the container; a failure is its
   // "Cannot copy item at ..." line, and its reason.
@@ -135,6 +147,7 @@ class ShareViewController : public platform::SLComposeServiceViewController,
   // and the handoff's read of a list from interleaving.
   mutable std::mutex listsMutex_;
   std::vector<std::shared_ptr<SharedMediaFile>> sharedMedia_;
+  std::vector<std::vector<std::string>> sharedMediaFiles_;  // beside each record, its files' paths
   std::vector<std::string> sharedText_;
   struct CollectedEntry {
     PayloadKind list;
@@ -142,6 +155,8 @@ class ShareViewController : public platform::SLComposeServiceViewController,
     std::string itemName;
   };
   std::vector<CollectedEntry> collected_;
+  std::vector<std::string> filesHandedOver_;
+  std::optional<std::int64_t> entriesHandedOver_;
 };
 
 }  // namespace halvernsignet_mobile_Share

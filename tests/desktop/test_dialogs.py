@@ -5,6 +5,7 @@ python3, which has pyatspi. Screenshots go to the build folder."""
 
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -12,7 +13,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
-from harness import BUILD_DIR, SandboxTest  # noqa: E402
+from harness import BUILD_DIR, TEST_BINARY, SandboxTest  # noqa: E402
 
 import pyatspi  # noqa: E402
 
@@ -44,7 +45,13 @@ def windows_of(pid):
 
 
 def window_named(pid, name):
-    return next((w for w in windows_of(pid) if w.name == name), None)
+    for window in windows_of(pid):
+        try:
+            if window.name == name:
+                return window
+        except Exception:  # a window or application going away while we look
+            continue
+    return None
 
 
 def texts(window):
@@ -79,7 +86,7 @@ class DesktopWindows(SandboxTest):
         # Starts the accessibility registry before any program registers with it.
         pyatspi.Registry.getDesktop(0)
 
-    def start(self, attachments, **env):
+    def start(self, attachments, program=None, **env):
         manifest = self.box.root / "manifest.json"
         manifest.write_text(json.dumps({"inputItems": [{"attachments": attachments}]}))
         # Standard error is a pipe, not a terminal, and a display is named:
@@ -89,7 +96,7 @@ class DesktopWindows(SandboxTest):
         # Mesa's software driver, loaded and unloaded again, leaves 128
         # bytes that LeakSanitizer reports in the sanitizer runs.
         run_env = self.box.env(DISPLAY=os.environ["DISPLAY"], GSK_RENDERER="cairo", GDK_DEBUG="gl-disable", **env)
-        process = self.box.popen("--manifest", manifest, env=run_env)
+        process = self.box.popen("--manifest", manifest, env=run_env, program=program)
         self.addCleanup(lambda: process.poll() is None and process.kill())
         return process
 
@@ -133,8 +140,8 @@ class DesktopWindows(SandboxTest):
             (folder / f"{i}.bin").write_bytes(bytes([i]) * (256 << 10))
         process = self.start(
             [{"types": ["public.file-url"], "url": folder.as_uri()},
-             {"types": ["public.plain-text"], "error": "the sharing program went away"}],
-            HALVERNSIGNET_SHARE_TEST_COPY_DELAY_MS="700")
+             {"types": ["public.file-url"], "error": "the sharing program went away"}],
+            program=[TEST_BINARY], HALVERNSIGNET_SHARE_TEST_COPY_DELAY_MS="700")
 
         def progress_texts():
             window = window_named(process.pid, PROGRESS_TITLE)
@@ -147,6 +154,7 @@ class DesktopWindows(SandboxTest):
         self.assertEqual(names[:2], [PROGRESS_TITLE, "Copying item 1 of 1"])
         self.assertRegex(names[2], r"^(512\.0|768\.0) KiB of 1\.5 MiB \((33|50)%\)$")
         self.assertRegex(names[3], r"^About 0:00:0\d left \(.*/s\)$")
+        self.assertEqual(names[4:], ["Cancel"])
         screenshot(PROGRESS_TITLE, "progress-window.png")
 
         # The copy is done and the error dialog is up: the progress window is gone.
@@ -157,8 +165,35 @@ class DesktopWindows(SandboxTest):
         self.press(window_named(process.pid, "Error"), "Error")
         _, err = process.communicate(timeout=15)
         self.assertEqual(process.returncode, 1, err)
-        self.assertEqual(sorted(p.name for p in (self.box.container / "Holiday").iterdir()),
-                         [f"{i}.bin" for i in range(6)])
+        # No payload names the folder's copy (the last load failed): it went.
+        self.assertEqual(self.box.container_files(), [])
+
+    def test_cancel_in_the_progress_window_stops_the_share_and_takes_back_its_copies(self):
+        earlier = self.box.root / "in" / "earlier.txt"
+        earlier.write_bytes(b"earlier")
+        self.assertEqual(self.box.run("--file", earlier).returncode, 0)
+        suite_before = self.box.suite_path.read_bytes()
+        folder = self.box.root / "in" / "Holiday"
+        folder.mkdir()
+        for i in range(8):
+            (folder / f"{i}.bin").write_bytes(bytes([i]) * (256 << 10))
+        photo = self.box.root / "in" / "p.jpg"
+        photo.write_bytes(b"\xff\xd8photo")
+        process = self.start(
+            [{"types": ["public.jpeg"], "url": photo.as_uri()},
+             {"types": ["public.file-url"], "url": folder.as_uri()}],
+            program=[TEST_BINARY], HALVERNSIGNET_SHARE_TEST_COPY_DELAY_MS="700")
+        window = wait_for("the progress window", lambda: window_named(process.pid, PROGRESS_TITLE))
+        wait_for("a copy under way", lambda: any(n.startswith(".incoming-") for n in self.box.container_files()))
+        self.press(window, "Cancel")
+        out, err = process.communicate(timeout=30)
+        self.assertEqual(process.returncode, 3, err)
+        self.assertEqual(err, "halvernsignet-share: cancelled by you: nothing was handed over, "
+                              "and what the share had copied was removed\n")
+        self.assertEqual(out, "")
+        self.assertEqual(self.box.container_files(), ["earlier.txt"])
+        self.assertEqual(self.box.suite_path.read_bytes(), suite_before)
+        self.assertEqual(self.box.records(), [])
 
     def test_missing_halvernsignet_is_told_in_a_dialog(self):
         self.box.config.joinpath("mimeapps.list").unlink()
@@ -172,6 +207,23 @@ class DesktopWindows(SandboxTest):
         self.assertEqual((process.returncode, out), (0, ""), err)
         self.assertNotIn("not installed", err)
         self.assertEqual(self.box.stored(), ["Hello"])
+
+    def test_a_signal_once_everything_was_handed_over_keeps_it_all_and_ends_at_once(self):
+        self.box.config.joinpath("mimeapps.list").unlink()
+        for entry in (self.box.data / "applications").iterdir():
+            entry.unlink()
+        photo = self.box.root / "in" / "p.jpg"
+        photo.write_bytes(b"\xff\xd8photo")
+        process = self.start([{"types": ["public.jpeg"], "url": photo.as_uri()}])
+        # The share is stored; the process waits for the notice to be closed.
+        wait_for("the notice", lambda: window_named(process.pid, "halvernsignet is not installed"))
+        process.send_signal(signal.SIGTERM)
+        out, err = process.communicate(timeout=15)
+        self.assertEqual((process.returncode, out), (143, ""), err)
+        self.assertRegex(err, r"(?m)^halvernsignet-share: stopped by SIGTERM once everything was handed over$")
+        [record] = json.loads(self.box.stored())
+        self.assertEqual(self.box.container_files(), [record["path"].rsplit("/", 1)[1]])
+        self.assertEqual(self.box.records(), [])
 
 
 if __name__ == "__main__":

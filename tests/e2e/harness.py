@@ -11,6 +11,7 @@ that its handler inherits.
 """
 
 import ctypes
+import json
 import os
 import plistlib
 import shutil
@@ -18,10 +19,14 @@ import subprocess
 import tempfile
 import time
 import unittest
+import urllib.parse
 from pathlib import Path
 
 BINARY = os.environ.get("SHARE_BINARY", str(Path(__file__).resolve().parents[2] / "build" / "halvernsignet-share"))
 BUILD_DIR = Path(os.environ.get("BUILD_DIR", Path(BINARY).parent))
+# The test build of the program: the same, plus a copy delay tests can set
+# (HALVERNSIGNET_SHARE_TEST_COPY_DELAY_MS), which the shipped program never reads.
+TEST_BINARY = os.environ.get("SHARE_TEST_BINARY", str(BUILD_DIR / "halvernsignet-share-testing"))
 BUNDLE_ID = os.environ.get("HOST_APP_BUNDLE_IDENTIFIER", "com.halvernsignet.mobile")
 GROUP = "group." + BUNDLE_ID
 
@@ -137,6 +142,23 @@ class Sandbox:
 
     def stored(self):
         return self.suite().get("ShareKey")
+
+    def named_files(self):
+        """The container's file names the stored media list names (copies and
+        thumbnails); none when the suite holds no media list."""
+        if not self.suite_path.is_file() or not isinstance(self.stored(), bytes):
+            return []
+        names = []
+        for record in json.loads(self.stored()):
+            for key in ("path", "thumbnail"):
+                if key in record:
+                    names.append(urllib.parse.unquote(record[key].rsplit("/", 1)[1]))
+        return sorted(names)
+
+    def records(self):
+        """The run records in the state folder (a finished or stopped run leaves none)."""
+        runs = self.home / ".local" / "state" / "halvernsignet-share" / "runs"
+        return sorted(p.name for p in runs.iterdir()) if runs.exists() else []
 
     @property
     def container(self):

@@ -112,10 +112,10 @@ class FilesAndImages(SandboxTest):
         with open(example, "rb") as f:
             photo = self.source("shot", f.read())  # a PNG without an extension
         notes = self.source("notes.md", b"# notes\n")
-        result = self.share(photo, "file://" + quote(str(notes)), "https://example.com/x")
-        # The link is the last attachment: the photo and the file are left out.
-        self.assertHandedOver(result, "text", status=4)
-        self.assertEqual(self.box.stored(), ["https://example.com/x"])
+        result = self.share("https://example.com/x", photo, "file://" + quote(str(notes)))
+        # A file is the last attachment: the link is left out.
+        self.assertHandedOver(result, "file", status=4)
+        self.assertEqual([r["type"] for r in self.media()], [0, 2])
         names = self.box.container_files()
         self.assertIn("notes.md", names)
         self.assertTrue(any(re.match("^" + UUID + r"\.MP4$", n) for n in names), names)  # no "." in "shot"

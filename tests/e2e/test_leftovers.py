@@ -21,9 +21,10 @@ class Leftovers(SandboxTest):
 
     def start_share_that_waits(self, *files, delay_ms=60000):
         """A share whose files are copied at once and whose last attachment, a
-        text, arrives only after `delay_ms`."""
+        file (late.txt), arrives only after `delay_ms`."""
         attachments = [{"types": ["public.file-url"], "url": path.as_uri()} for path in files]
-        attachments.append({"types": ["public.plain-text"], "string": "late", "delayMs": delay_ms})
+        late = self.source("late.txt", b"late")
+        attachments.append({"types": ["public.file-url"], "url": late.as_uri(), "delayMs": delay_ms})
         process = self.box.popen("--manifest", "-", stdin=subprocess.PIPE)
         process.stdin.write(json.dumps({"inputItems": [{"attachments": attachments}]}))
         process.stdin.close()
@@ -63,7 +64,6 @@ class Leftovers(SandboxTest):
         self.wait_for(lambda: (self.box.container / "a.txt").exists())
         self.assertEqual(self.share("--file", self.source("b.txt", b"b")).returncode, 0)
         self.assertEqual(self.box.container_files(), ["a.txt", "b.txt"])
-        # Its last attachment is a text, so its file is left out of the payload (4).
-        self.assertEqual(waiting.wait(timeout=30), 4)
-        self.assertEqual(self.box.container_files(), ["a.txt", "b.txt"])
+        self.assertEqual(waiting.wait(timeout=30), 0)
+        self.assertEqual(self.box.container_files(), ["a.txt", "b.txt", "late.txt"])
         self.assertEqual(self.records(), [])

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -31,9 +32,14 @@ class DialogAlertPresenter : public AlertPresenter {
 // The progress window as a view of a share's copy progress.
 class WindowProgressView : public ProgressView {
  public:
-  explicit WindowProgressView(std::shared_ptr<LazyDesktopDialogs> dialogs) : dialogs_(std::move(dialogs)) {}
+  // `cancelled`: what the window's Cancel button asks for; none, no button.
+  explicit WindowProgressView(std::shared_ptr<LazyDesktopDialogs> dialogs, std::function<void()> cancelled = nullptr)
+      : dialogs_(std::move(dialogs)), cancelled_(std::move(cancelled)) {}
   void show(const ProgressSnapshot& snapshot) override {
-    if (DesktopDialogs* d = dialogs_->get()) d->showProgress(snapshot);
+    DesktopDialogs* d = dialogs_->get();
+    if (d == nullptr) return;
+    if (cancelled_) std::call_once(cancelSet_, [&] { d->setProgressCancelled(cancelled_); });
+    d->showProgress(snapshot);
   }
   void end() override {
     if (DesktopDialogs* d = dialogs_->get()) d->closeProgress();
@@ -41,6 +47,8 @@ class WindowProgressView : public ProgressView {
 
  private:
   std::shared_ptr<LazyDesktopDialogs> dialogs_;
+  std::function<void()> cancelled_;
+  std::once_flag cancelSet_;
 };
 
 }  // namespace platform::linux_platform

@@ -31,6 +31,10 @@ class DesktopDialogs {
 
   // Shows the progress window with these figures, or updates it.
   virtual void showProgress(const ProgressSnapshot& snapshot) = 0;
+  // Gives the progress window a Cancel button: `cancelled` runs (on the
+  // toolkit's thread) when the person presses it or closes the window.
+  // Without it, the window has no button and closing it only hides it.
+  virtual void setProgressCancelled(std::function<void()> cancelled) = 0;
   virtual void closeProgress() = 0;
 
   // Closes the progress window, waits until the person has closed every

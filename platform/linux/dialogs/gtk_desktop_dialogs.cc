@@ -14,10 +14,12 @@
 #endif
 
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "platform/linux/dialogs/desktop_dialogs.h"
 
@@ -98,6 +100,7 @@ struct ProgressWidgets {
   GtkWidget* bar = nullptr;
   GtkWidget* amount = nullptr;
   GtkWidget* timeLeft = nullptr;
+  GtkWidget* cancel = nullptr;
 };
 
 class GtkDesktopDialogs final : public DesktopDialogs {
@@ -142,6 +145,11 @@ class GtkDesktopDialogs final : public DesktopDialogs {
       updateQueued_ = true;
     }
     Post([this] { updateProgress(); });
+  }
+
+  void setProgressCancelled(std::function<void()> cancelled) override {
+    std::lock_guard lock(mutex_);
+    progressCancelled_ = std::move(cancelled);
   }
 
   void closeProgress() override {
@@ -299,8 +307,14 @@ class GtkDesktopDialogs final : public DesktopDialogs {
     gtk_box_append(GTK_BOX(content), progress_.bar);
     gtk_box_append(GTK_BOX(content), progress_.amount);
     gtk_box_append(GTK_BOX(content), progress_.timeLeft);
+    std::function<void()> cancelled;
+    {
+      std::lock_guard lock(mutex_);
+      cancelled = progressCancelled_;
+    }
+    if (cancelled) addCancel(GTK_WINDOW(window), content);
     gtk_window_set_child(GTK_WINDOW(window), content);
-    // The person may close it; the copy goes on without it.
+    // The person may close it; without a Cancel, the copy goes on without it.
     g_signal_connect(window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer data) {
                        auto* self = static_cast<GtkDesktopDialogs*>(data);
                        self->progress_ = ProgressWidgets{};
@@ -309,6 +323,37 @@ class GtkDesktopDialogs final : public DesktopDialogs {
                      this);
     progress_.window = GTK_WINDOW(window);
     gtk_window_present(progress_.window);
+  }
+
+  // A Cancel button at the end of the window; it, and closing the window,
+  // ask the share to stop. The window stays until the share is over.
+  void addCancel(GtkWindow* window, GtkWidget* content) {
+    GtkWidget* cancel = gtk_button_new_with_label("Cancel");
+    gtk_widget_set_halign(cancel, GTK_ALIGN_END);
+    gtk_widget_set_margin_top(cancel, 8);
+    gtk_box_append(GTK_BOX(content), cancel);
+    progress_.cancel = cancel;
+    g_signal_connect(cancel, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
+                       static_cast<GtkDesktopDialogs*>(data)->cancelProgress();
+                     }),
+                     this);
+    g_signal_connect(window, "close-request", G_CALLBACK(+[](GtkWindow*, gpointer data) -> gboolean {
+                       static_cast<GtkDesktopDialogs*>(data)->cancelProgress();
+                       return TRUE;
+                     }),
+                     this);
+  }
+
+  void cancelProgress() {
+    std::function<void()> cancelled;
+    {
+      std::lock_guard lock(mutex_);
+      cancelled = std::exchange(progressCancelled_, nullptr);
+    }
+    if (!cancelled) return;
+    if (progress_.cancel != nullptr) gtk_widget_set_sensitive(progress_.cancel, FALSE);
+    if (progress_.heading != nullptr) SetBoldText(progress_.heading, "Cancelling...");
+    cancelled();
   }
 
   void destroyProgress() {
@@ -326,6 +371,7 @@ class GtkDesktopDialogs final : public DesktopDialogs {
   bool stopped_ = false;
   std::optional<ProgressSnapshot> latest_;
   bool updateQueued_ = false;
+  std::function<void()> progressCancelled_;
 
   // GTK thread only.
   ProgressWidgets progress_;

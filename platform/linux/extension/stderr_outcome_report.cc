@@ -12,10 +12,23 @@ void StderrOutcomeReport::itemLeftOut(const LeftOutItem& item) {
             std::to_string(item.count) + " (" + item.item + "): " + item.reason);
   std::lock_guard lock(mutex_);
   ++itemsLeftOut_;
+  leftOut_.push_back(item);
 }
 
 void StderrOutcomeReport::handoffFailed(std::string_view reason) {
   writeLine("halvernsignet-share: nothing handed over: " + std::string(reason));
+  std::lock_guard lock(mutex_);
+  handoffFailure_ = std::string(reason);
+}
+
+std::vector<LeftOutItem> StderrOutcomeReport::leftOut() const {
+  std::lock_guard lock(mutex_);
+  return leftOut_;
+}
+
+std::optional<std::string> StderrOutcomeReport::handoffFailure() const {
+  std::lock_guard lock(mutex_);
+  return handoffFailure_;
 }
 
 void StderrOutcomeReport::linkLeftOut(const std::string& link, const std::string& target) {

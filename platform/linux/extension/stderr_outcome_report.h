@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/outcome_report.h"
 
@@ -23,6 +25,9 @@ class StderrOutcomeReport : public OutcomeReport {
   void linkLeftOut(const std::string& link, const std::string& target);
 
   int itemsLeftOut() const;
+  // What was told, for a notification at the end.
+  std::vector<LeftOutItem> leftOut() const;
+  std::optional<std::string> handoffFailure() const;
 
  private:
   void writeLine(const std::string& text);
@@ -30,6 +35,8 @@ class StderrOutcomeReport : public OutcomeReport {
   std::FILE* stream_;
   mutable std::mutex mutex_;
   int itemsLeftOut_ = 0;
+  std::vector<LeftOutItem> leftOut_;
+  std::optional<std::string> handoffFailure_;
 };
 
 }  // namespace platform::linux_platform

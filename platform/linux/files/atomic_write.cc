@@ -42,7 +42,9 @@ int RenameIntoPlace(int dir, const std::string& temporaryName, const std::string
   if (journal == nullptr) return ::renameat(dir, temporaryName.c_str(), dir, name.c_str());
   if (options.isSuite) {
     journal->willRenameSuite();
-    return ::renameat(dir, temporaryName.c_str(), dir, name.c_str());
+    const int renamed = ::renameat(dir, temporaryName.c_str(), dir, name.c_str());
+    if (renamed == 0) journal->suiteRenamed();
+    return renamed;
   }
   journal->willPlaceNewItem(path, written);
   if (::renameat2(dir, temporaryName.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) return 0;

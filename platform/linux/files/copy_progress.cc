@@ -86,6 +86,7 @@ void CopyProgress::bytesCopied(std::uint64_t count) {
 }
 
 void CopyProgress::fileCopied() {
+  if (testDelay_.count() > 0 && !view_) std::this_thread::sleep_for(testDelay_);
   if (!view_) return;
   {
     std::lock_guard lock(mutex_);

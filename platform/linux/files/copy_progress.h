@@ -80,8 +80,9 @@ class CopyProgress {
   // The share is over: whatever is shown goes away.
   void finish();
 
-  // Test hook: every file copied takes `delay` longer, so that a copy of
-  // small files runs long enough to be seen.
+  // For tests (only a test build of the program sets it): every file copied
+  // takes `delay` longer, shown or not, so that a copy of small files runs
+  // long enough to be seen or stopped.
   void setTestDelay(std::chrono::milliseconds delay) { testDelay_ = delay; }
 
   // The figures now.

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -403,6 +405,21 @@ std::string ModeText(mode_t mode) {
   return text;
 }
 
+// Removes the new items a record names that `kept` does not, while each is
+// still the item placed; an item that replaced one of its name stays.
+void RemoveUnnamed(const std::vector<Entry>& entries, const std::unordered_set<std::string>& kept,
+                   SweepReport& report) {
+  std::set<std::pair<std::string, std::string>> replaced;
+  for (const Entry& entry : entries) {
+    if (entry.kind == 'R') replaced.emplace(entry.path, IdentityText(entry.identity));
+  }
+  for (const Entry& entry : entries) {
+    if (entry.kind != 'N' || kept.contains(entry.path)) continue;
+    if (replaced.contains({entry.path, IdentityText(entry.identity)})) continue;
+    RemoveIfSame(entry.path, entry.identity, report);
+  }
+}
+
 }  // namespace
 
 ItemIdentity IdentityOf(const struct stat& st) {
@@ -447,12 +464,19 @@ std::unique_ptr<RunJournal> RunJournal::Start(const std::string& stateDir) {
   return std::unique_ptr<RunJournal>(new RunJournal(std::move(fd), path));
 }
 
-void RunJournal::finish() {
+int RunJournal::finish(const std::optional<std::unordered_set<std::string>>& kept) {
   std::lock_guard lock(mutex_);
-  if (abandoned_) return;
+  if (abandoned_) return 0;
   abandoned_ = true;
-  // Whatever temporaries are still there go; the items placed stay, as every
-  // finished share's copies do.
+  finished_ = true;
+  // The new items no payload names go (the record is read back only when
+  // there are any).
+  SweepReport unnamed;
+  if (kept && std::any_of(placedPaths_.begin(), placedPaths_.end(),
+                          [&](const std::string& path) { return !kept->contains(path); })) {
+    if (const auto entries = ReadRecord(fd_.get())) RemoveUnnamed(*entries, *kept, unnamed);
+  }
+  // Whatever temporaries are still there go; the other items placed stay.
   std::vector<Entry> entries;
   for (std::size_t start = 0, end; (end = finishLines_.find('\n', start)) != std::string::npos; start = end + 1) {
     if (auto entry = ParseLine(std::string_view(finishLines_).substr(start, end - start))) {
@@ -462,10 +486,44 @@ void RunJournal::finish() {
   SweepReport ignored;
   Clear(entries, /*runDied=*/false, ignored, temporariesMoved_);
   (void)::unlink(path_.c_str());
+  return unnamed.itemsRemoved;
+}
+
+RunJournal::StopOutcome RunJournal::stop() {
+  std::unique_lock lock(mutex_);
+  stopping_ = true;
+  // A rename under way is let through: its outcome decides.
+  changed_.wait(lock, [this] { return !renameUnderWay_; });
+  if (finished_) return StopOutcome::kNotRunning;
+  if (suiteRenamed_) {
+    stopping_ = false;
+    changed_.notify_all();
+    return StopOutcome::kHandedOver;
+  }
+  if (abandoned_) return StopOutcome::kNotRunning;
+  abandoned_ = true;
+  // Every thread that would make something now waits at its next line, but
+  // one may have written its line and not yet made the item: a second pass,
+  // a moment later, finds it (further passes only while something resists).
+  for (int pass = 0; pass < 5; ++pass) {
+    if (pass > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto entries = ReadRecord(fd_.get());
+    if (!entries) break;
+    SweepReport report;
+    Clear(*entries, /*runDied=*/true, report);
+    if (pass > 0 && report.failures == 0) break;
+  }
+  (void)::unlink(path_.c_str());
+  return StopOutcome::kRolledBack;
+}
+
+void RunJournal::waitWhileStopping(std::unique_lock<std::mutex>& lock) {
+  changed_.wait(lock, [this] { return !stopping_; });
 }
 
 void RunJournal::append(const std::string& line) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  waitWhileStopping(lock);
   if (abandoned_) return;
   if (!WriteText(fd_.get(), line)) {
     abandonLocked();
@@ -497,6 +555,7 @@ void RunJournal::willPlaceNewItem(const std::string& path, const ItemIdentity& i
   append("N " + IdentityText(identity) + " " + Escape(path) + "\n");
   std::lock_guard lock(mutex_);
   placedItems_ = true;
+  if (!abandoned_) placedPaths_.push_back(path);
 }
 
 void RunJournal::willReplaceItem(const std::string& path, const ItemIdentity& identity) {
@@ -506,14 +565,38 @@ void RunJournal::willReplaceItem(const std::string& path, const ItemIdentity& id
 void RunJournal::willWriteSuite(const std::string& path) { append("S " + Escape(path) + "\n"); }
 
 void RunJournal::willRenameSuite() {
-  append("W\n");
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  waitWhileStopping(lock);
+  renameUnderWay_ = true;
+  if (abandoned_) return;
+  if (!WriteText(fd_.get(), "W\n")) {
+    abandonLocked();
+    return;
+  }
   // Should the machine stop after the suite's rename reached the disk, this
   // entry must have too, or its absence would send the placed items away.
-  if (!abandoned_ && placedItems_ && ::fdatasync(fd_.get()) != 0) abandonLocked();
+  if (placedItems_ && ::fdatasync(fd_.get()) != 0) abandonLocked();
 }
 
-void RunJournal::suiteRenameFailed() { append("U\n"); }
+void RunJournal::suiteRenameFailed() {
+  std::lock_guard lock(mutex_);
+  // Written even while stopping: stop() waits for it.
+  if (!abandoned_ && !WriteText(fd_.get(), "U\n")) abandonLocked();
+  renameUnderWay_ = false;
+  changed_.notify_all();
+}
+
+void RunJournal::suiteRenamed() {
+  std::lock_guard lock(mutex_);
+  renameUnderWay_ = false;
+  suiteRenamed_ = true;
+  changed_.notify_all();
+}
+
+bool RunJournal::suiteWasRenamed() {
+  std::lock_guard lock(mutex_);
+  return suiteRenamed_;
+}
 
 SweepReport SweepDeadRuns(const std::string& stateDir, const SweepScope& scope) {
   SweepReport report;

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -53,10 +56,26 @@ class RunJournal {
   // None when it cannot be made; the run then goes on without one.
   static std::unique_ptr<RunJournal> Start(const std::string& stateDir);
   // Ends the run normally (once every load has delivered): removes the
-  // temporaries still there, keeps the items placed, removes the record.
-  // Nothing is recorded afterwards.
-  void finish();
-  ~RunJournal() { finish(); }
+  // temporaries still there and the record. Of the new items placed, keeps
+  // those whose path `kept` holds, and removes the others while they are
+  // still the items placed (the payload names them not, so nobody would);
+  // without `kept`, keeps them all. Items that replaced one of their name
+  // stay. Nothing is recorded afterwards. Returns how many new items went.
+  int finish(const std::optional<std::unordered_set<std::string>>& kept = std::nullopt);
+  ~RunJournal() { (void)finish(); }
+
+  // How a run that is stopped midway ends.
+  enum class StopOutcome {
+    kRolledBack,   // everything it made is gone, and its record
+    kHandedOver,   // the suite already holds its whole payload: the run goes on to its end
+    kNotRunning,   // the run had already finished (nothing left to do), or its record was dropped
+  };
+  // Stops the run from any thread: waits for a rename of the suite under
+  // way, and unless the suite was renamed, makes every thread that is about
+  // to create something wait for good, and removes what the run made (new
+  // items, temporaries; items moved aside go back) and its record. The
+  // caller then ends the process. Called once.
+  StopOutcome stop();
   RunJournal(const RunJournal&) = delete;
   RunJournal& operator=(const RunJournal&) = delete;
 
@@ -99,14 +118,27 @@ class RunJournal {
   // be removed): the items placed so far are named by no payload.
   void suiteRenameFailed();
 
+  // The rename announced by willRenameSuite happened: the suite holds the
+  // new payload. Nothing is written.
+  void suiteRenamed();
+  // Whether a suite this run wrote was renamed into place.
+  bool suiteWasRenamed();
+
   const std::string& recordPath() const { return path_; }
 
  private:
   RunJournal(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
   void append(const std::string& line);
   void abandonLocked();
+  // Blocks, for good, a thread that would record something after stop().
+  void waitWhileStopping(std::unique_lock<std::mutex>& lock);
 
   std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopping_ = false;
+  bool renameUnderWay_ = false;
+  bool suiteRenamed_ = false;
+  bool finished_ = false;
   UniqueFd fd_;
   std::string path_;
   std::unordered_set<std::string> temporariesMoved_;
@@ -115,6 +147,9 @@ class RunJournal {
   // record that holds a line for every item placed.
   std::string finishLines_;
   bool placedItems_ = false;
+  // The paths of the new items placed, so that a finish that keeps them all
+  // need not read the record back.
+  std::vector<std::string> placedPaths_;
   bool abandoned_ = false;  // or finished: nothing more is written
 };
 

@@ -63,6 +63,7 @@ struct ShareRun {
   void renameSuite() {
     journal.willRenameSuite();
     fs::rename(suiteTemporary(), config / "suite.plist");
+    journal.suiteRenamed();
   }
 };
 
@@ -325,6 +326,77 @@ TEST(RunJournal, AFinishedRunKeepsItsCopiesAndLeavesNoTemporaryOrRecord) {
   }
   EXPECT_EQ(box.containerNames(), (std::vector<std::string>{"7C0E.HEIC", "earlier.jpg"}));
   EXPECT_TRUE(box.noRecordsLeft());
+}
+
+// A share that ends keeps, of its new items, only those its payload names;
+// an item that replaced one of its name stays, and so does everything else.
+TEST(RunJournal, FinishKeepsOnlyTheNewItemsThePayloadNames) {
+  Sandbox box;
+  auto journal = RunJournal::Start(box.state);
+  ASSERT_TRUE(journal);
+  ShareRun run{*journal, box.container, box.config};
+  run.place("named.jpg", "a");
+  run.place("left-out.mp4", "b");
+  run.place("earlier.jpg", "replaced");
+  run.beginSuite();
+  run.renameSuite();
+  EXPECT_TRUE(journal->suiteWasRenamed());
+  EXPECT_EQ(journal->finish(std::unordered_set<std::string>{box.container / "named.jpg"}), 1);
+  EXPECT_EQ(box.containerNames(), (std::vector<std::string>{"earlier.jpg", "named.jpg"}));
+  EXPECT_EQ(ReadFile(box.container / "earlier.jpg"), "replaced");
+  EXPECT_TRUE(box.noRecordsLeft());
+}
+
+// Stopped midway: everything the run made goes, the suite stays as it was,
+// unless the suite already holds the new payload; then the run goes on.
+TEST(RunJournal, StopTakesBackWhatTheRunMadeUnlessTheSuiteHoldsIt) {
+  using Outcome = RunJournal::StopOutcome;
+  struct Case {
+    const char* what;
+    std::function<void(ShareRun&)> steps;
+    Outcome outcome;
+    std::vector<std::string> containerAfter;
+    std::string suiteAfter;
+  };
+  const Case cases[] = {
+      {"copies placed, one under way",
+       [](ShareRun& run) {
+         run.place("a.jpg", "a");
+         run.journal.willCreateTemporary(run.container / ".incoming-b");
+         fs::create_directories(run.container / ".incoming-b" / "inner");
+       },
+       Outcome::kRolledBack, {"earlier.jpg"}, "old suite"},
+      {"suite being written",
+       [](ShareRun& run) {
+         run.place("a.jpg", "a");
+         run.beginSuite();
+       },
+       Outcome::kRolledBack, {"earlier.jpg"}, "old suite"},
+      {"suite renamed",
+       [](ShareRun& run) {
+         run.place("a.jpg", "a");
+         run.beginSuite();
+         run.renameSuite();
+       },
+       Outcome::kHandedOver, {"a.jpg", "earlier.jpg"}, "new suite"},
+  };
+  for (const Case& c : cases) {
+    Sandbox box;
+    auto journal = RunJournal::Start(box.state);
+    ASSERT_TRUE(journal);
+    ShareRun run{*journal, box.container, box.config};
+    c.steps(run);
+    EXPECT_EQ(journal->stop(), c.outcome) << c.what;
+    if (c.outcome == Outcome::kHandedOver) journal->finish(std::unordered_set<std::string>{box.container / "a.jpg"});
+    EXPECT_EQ(box.containerNames(), c.containerAfter) << c.what;
+    EXPECT_EQ(ReadFile(box.config / "suite.plist"), c.suiteAfter) << c.what;
+    EXPECT_EQ(fs::exists(run.suiteTemporary()), false) << c.what;
+    EXPECT_TRUE(box.noRecordsLeft()) << c.what;
+  }
+  Sandbox box;
+  auto finished = RunJournal::Start(box.state);
+  finished->finish();
+  EXPECT_EQ(finished->stop(), Outcome::kNotRunning);
 }
 
 }  // namespace
