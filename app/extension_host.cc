@@ -18,6 +18,7 @@
 #include "platform/linux/extension/queued_item_provider.h"
 #include "platform/linux/base/random_uuid_source.h"
 #include "platform/linux/files/run_journal.h"
+#include "platform/linux/files/run_sweep.h"
 #include "platform/linux/extension/stderr_outcome_report.h"
 #include "platform/linux/extension/stdio_output.h"
 #include "platform/linux/base/xdg_dirs.h"

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "platform/linux/files/run_journal.h"
+#include "platform/linux/files/run_sweep.h"
 
 namespace fs = std::filesystem;
 using platform::linux_platform::IdentityAt;

@@ -1,4 +1,5 @@
 #include "platform/linux/files/run_journal.h"
+#include "platform/linux/files/run_sweep.h"
 
 #include <csignal>
 #include <filesystem>
