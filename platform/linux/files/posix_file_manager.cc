@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,6 +51,54 @@ PosixFileManager::~PosixFileManager() {
   if (earlyFlush_.joinable()) earlyFlush_.join();
 }
 
+namespace {
+
+// A step of making the container that failed: what, on which folder, errno.
+struct FolderFailure {
+  const char* what;
+  std::string where;
+  int err;
+};
+
+// Makes the missing folders of `path`, each owner-only whatever the umask,
+// and adds those it made to `created`.
+std::optional<FolderFailure> MakeOwnerOnlyFolders(const std::string& path, std::vector<std::string>& created) {
+  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string prefix = path.substr(0, end);
+    if (!prefix.empty() && prefix.back() != '/') {
+      if (::mkdir(prefix.c_str(), 0700) == 0) {
+        // The umask may have taken bits away; the container is owner-only.
+        if (::chmod(prefix.c_str(), 0700) != 0) return FolderFailure{"cannot set the permissions of", prefix, errno};
+        created.push_back(prefix);
+      } else if (errno != EEXIST) {
+        return FolderFailure{"cannot create folder", prefix, errno};
+      }
+    }
+    if (end == std::string::npos) break;
+  }
+  return std::nullopt;
+}
+
+// A container found open to group or others (made by hand, or by an older
+// program): the copies in it are the person's, so it is closed again when it
+// is theirs.
+void CloseToOthers(int dir, const std::string& path, const std::function<void(const std::string&, bool)>& tell) {
+  struct stat st {};
+  if (::fstat(dir, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+    if (::fchmod(dir, 0700) == 0) {
+      if (tell) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        tell("the container " + path + " was open to others (mode " + mode + "); set back to 0700", false);
+      }
+    } else if (tell) {
+      tell("the container " + path + " is open to others, and cannot be set to 0700: " + std::strerror(errno), true);
+    }
+  }
+}
+
+}  // namespace
+
 std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIdentifier(
     const std::string& groupIdentifier) {
   // The identifier becomes one path component; nothing may take it elsewhere.
@@ -80,37 +130,11 @@ std::optional<URL> PosixFileManager::containerURLForSecurityApplicationGroupIden
   std::vector<std::string> created;
   if (!dir.valid()) {
     if (errno != ENOENT) return cannot("cannot open", path, errno);
-    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-      const std::string prefix = path.substr(0, end);
-      if (!prefix.empty() && prefix.back() != '/') {
-        if (::mkdir(prefix.c_str(), 0700) == 0) {
-          // The umask may have taken bits away; the container is owner-only.
-          if (::chmod(prefix.c_str(), 0700) != 0) return cannot("cannot set the permissions of", prefix, errno);
-          created.push_back(prefix);
-        } else if (errno != EEXIST) {
-          return cannot("cannot create folder", prefix, errno);
-        }
-      }
-      if (end == std::string::npos) break;
-    }
+    if (const auto failed = MakeOwnerOnlyFolders(path, created)) return cannot(failed->what, failed->where, failed->err);
     dir = openDirectory();
     if (!dir.valid()) return cannot("cannot open", path, errno);
   } else {
-    // Found open to group or others (made by hand, or by an older program):
-    // the copies in it are the person's, so it is closed again when it is
-    // theirs.
-    struct stat st {};
-    if (::fstat(dir.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
-      if (::fchmod(dir.get(), 0700) == 0) {
-        if (tell_) {
-          char mode[8];
-          std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-          tell_("the container " + path + " was open to others (mode " + mode + "); set back to 0700", false);
-        }
-      } else if (tell_) {
-        tell_("the container " + path + " is open to others, and cannot be set to 0700: " + std::strerror(errno), true);
-      }
-    }
+    CloseToOthers(dir.get(), path, tell_);
   }
   record(created);
   // Made or found once per run: later attachments take it as it is.
