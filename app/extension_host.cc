@@ -130,17 +130,14 @@ std::shared_ptr<lp::RunJournal> StartRunAndSweep(std::FILE* log) {
 
 }  // namespace
 
-int RunShare(const ShareRequest& request, std::chrono::milliseconds testCopyDelay) {
-  std::FILE* log = request.verbose ? stderr : nullptr;
-  DesktopFeedback feedback(log);
-
-  auto queue = std::make_shared<lp::ItemLoadQueue>();
-  std::vector<std::shared_ptr<platform::NSObject>> items = InputItems(request, queue);
-  CopyPlan plan = PlanOf(request, items, feedback.showsProgress());
-
-  const std::shared_ptr<lp::RunJournal> journal = StartRunAndSweep(log);
-  ShareStop stop(journal);
-  auto report = std::make_shared<lp::StderrOutcomeReport>(stderr);
+// What the share runs on: the file manager (showing the copies' progress,
+// writing the run's record, reporting links left out and its messages), the
+// suites, UUIDs, the movie module, standard output and the outcome report;
+// each service traced on `log` when there is one.
+halvernsignet_mobile_Share::PlatformServices MakeServices(std::FILE* log, DesktopFeedback& feedback, CopyPlan& plan,
+                                                          ShareStop& stop, std::chrono::milliseconds testCopyDelay,
+                                                          const std::shared_ptr<lp::RunJournal>& journal,
+                                                          const std::shared_ptr<lp::StderrOutcomeReport>& report) {
   std::shared_ptr<platform::NSFileManager> files = std::make_shared<lp::PosixFileManager>(
       lp::DefaultDataHome(),
       lp::PosixFileManager::Options{feedback.progress(plan, [&stop] { stop.cancel(); }, testCopyDelay),
@@ -160,9 +157,24 @@ int RunShare(const ShareRequest& request, std::chrono::milliseconds testCopyDela
     files = std::make_shared<VerboseFileManager>(files, log);
     suites = std::make_shared<VerboseUserDefaultsSuites>(plistSuites, log);
   }
-  halvernsignet_mobile_Share::PlatformServices services{
+  return halvernsignet_mobile_Share::PlatformServices{
       files, suites, std::make_shared<lp::RandomUUIDSource>(), std::make_shared<lp::LazyAVFoundation>(lp::DefaultMovieModulePath()),
       std::make_shared<lp::StdioOutput>(stdout), report};
+}
+
+int RunShare(const ShareRequest& request, std::chrono::milliseconds testCopyDelay) {
+  std::FILE* log = request.verbose ? stderr : nullptr;
+  DesktopFeedback feedback(log);
+
+  auto queue = std::make_shared<lp::ItemLoadQueue>();
+  std::vector<std::shared_ptr<platform::NSObject>> items = InputItems(request, queue);
+  CopyPlan plan = PlanOf(request, items, feedback.showsProgress());
+
+  const std::shared_ptr<lp::RunJournal> journal = StartRunAndSweep(log);
+  ShareStop stop(journal);
+  auto report = std::make_shared<lp::StderrOutcomeReport>(stderr);
+  halvernsignet_mobile_Share::PlatformServices services =
+      MakeServices(log, feedback, plan, stop, testCopyDelay, journal, report);
 
   auto alerts = std::make_shared<CountingAlertPresenter>(feedback.alerts());
   lp::GioApplication application(feedback.openURLReporter());
