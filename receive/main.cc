@@ -17,6 +17,35 @@ namespace {
 constexpr const char* kProgram = "halvernsignet-receive";
 constexpr int kUsageError = 2;
 
+// Prints the payload read (the records found missing to standard error);
+// false when it did not reach standard output whole.
+bool Print(const halvernsignet_receive::Receipt& receipt, bool json) {
+  for (std::size_t i = 0; i < receipt.media.size(); ++i) {
+    if (receipt.media[i].problem) {
+      std::fprintf(stderr, "%s: record %zu is missing: %s\n", kProgram, i + 1, platform::OneLine(*receipt.media[i].problem).c_str());
+    }
+  }
+  const std::string out =
+      json ? halvernsignet_receive::ReceiptJson(receipt) : halvernsignet_receive::ReceiptTable(receipt);
+  return std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0;
+}
+
+// Says why nothing was read, and gives the exit status.
+int ExitStatus(const halvernsignet_receive::Receipt& receipt, const std::string& configHome, const std::string& group) {
+  switch (receipt.outcome) {
+    case halvernsignet_receive::Receipt::Outcome::nothing:
+      std::fprintf(stderr, "%s: nothing under \"ShareKey\" in %s/%s.plist\n", kProgram, platform::OneLine(configHome).c_str(),
+                   platform::OneLine(group).c_str());
+      return 3;
+    case halvernsignet_receive::Receipt::Outcome::failed:
+      std::fprintf(stderr, "%s: %s\n", kProgram, platform::OneLine(receipt.error).c_str());
+      return 1;
+    case halvernsignet_receive::Receipt::Outcome::read:
+      break;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,27 +86,7 @@ int main(int argc, char** argv) {
   options.take = take;
   // The payload is printed while the lock is held, and taken only once it
   // has reached standard output whole.
-  options.deliver = [json](const halvernsignet_receive::Receipt& receipt) {
-    for (std::size_t i = 0; i < receipt.media.size(); ++i) {
-      if (receipt.media[i].problem) {
-        std::fprintf(stderr, "%s: record %zu is missing: %s\n", kProgram, i + 1, platform::OneLine(*receipt.media[i].problem).c_str());
-      }
-    }
-    const std::string out =
-        json ? halvernsignet_receive::ReceiptJson(receipt) : halvernsignet_receive::ReceiptTable(receipt);
-    return std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0;
-  };
+  options.deliver = [json](const halvernsignet_receive::Receipt& receipt) { return Print(receipt, json); };
   const halvernsignet_receive::Receipt receipt = halvernsignet_receive::Receive(options);
-  switch (receipt.outcome) {
-    case halvernsignet_receive::Receipt::Outcome::nothing:
-      std::fprintf(stderr, "%s: nothing under \"ShareKey\" in %s/%s.plist\n", kProgram, platform::OneLine(options.configHome).c_str(),
-                   platform::OneLine(group).c_str());
-      return 3;
-    case halvernsignet_receive::Receipt::Outcome::failed:
-      std::fprintf(stderr, "%s: %s\n", kProgram, platform::OneLine(receipt.error).c_str());
-      return 1;
-    case halvernsignet_receive::Receipt::Outcome::read:
-      break;
-  }
-  return 0;
+  return ExitStatus(receipt, options.configHome, group);
 }
