@@ -8,6 +8,7 @@
 #include "platform/linux/desktop/desktop_notification.h"
 #include "platform/linux/desktop/dialog_alert_presenter.h"
 #include "platform/linux/desktop/terminal_alert_presenter.h"
+#include "platform/linux/desktop/window_progress_view.h"
 #include "platform/linux/files/tree_size.h"
 #include "platform/one_line.h"
 #include "platform/url.h"
