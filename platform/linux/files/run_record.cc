@@ -12,21 +12,7 @@
 
 #include "platform/linux/base/file_tree.h"
 
-namespace platform::linux_platform {
-
-ItemIdentity IdentityOf(const struct stat& st) {
-  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-          static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
-}
-
-bool IdentityAt(int dirFd, const std::string& name, ItemIdentity& identity) {
-  struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  identity = IdentityOf(st);
-  return true;
-}
-
-namespace run_record {
+namespace platform::linux_platform::run_record {
 namespace {
 
 std::string Unescape(std::string_view text) {
@@ -260,5 +246,4 @@ void RemoveUnnamed(const std::vector<Entry>& entries, const std::unordered_set<s
   }
 }
 
-}  // namespace run_record
-}  // namespace platform::linux_platform
+}  // namespace platform::linux_platform::run_record
