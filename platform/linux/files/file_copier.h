@@ -76,13 +76,4 @@ Status CopyItem(const std::string& srcPath, const CopyTarget& dst, CopyProgress*
 StatusOr<UnnamedCopy> CopyFileToUnnamed(const std::string& srcPath, int dir, const std::string& dstPath,
                                         CopyProgress* progress, std::uint64_t maxBytes);
 
-// Streams the contents of the open regular file `in` into the empty file
-// `out`: a reflink when the file system shares blocks, else an in-kernel copy,
-// else a read/write loop through a small fixed buffer. `allowKernelCopy`
-// false goes straight to the read/write loop. Write-back of a large file
-// starts as it goes, so that a later flush waits for little. `srcPath` is
-// for messages.
-Status CopyFileData(int in, int out, const std::string& srcPath, CopyProgress* progress,
-                    bool allowKernelCopy = true);
-
 }  // namespace platform::linux_platform

@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include "platform/linux/files/copy_progress.h"
-#include "platform/linux/files/file_copier.h"
 #include "platform/linux/base/errno_status.h"
 #include "platform/linux/base/file_writing.h"
 

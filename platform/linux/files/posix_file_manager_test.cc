@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/files/file_copier.h"
+#include "platform/linux/files/file_data_copy.h"
 #include "platform/linux/files/run_journal.h"
 #include "platform/linux/base/unique_fd.h"
 #include "tests/support/temp_dir.h"

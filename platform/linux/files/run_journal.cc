@@ -64,18 +64,6 @@ bool MakeDirectories(const std::string& path) {
 
 }  // namespace
 
-ItemIdentity IdentityOf(const struct stat& st) {
-  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-          static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
-}
-
-bool IdentityAt(int dirFd, const std::string& name, ItemIdentity& identity) {
-  struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  identity = IdentityOf(st);
-  return true;
-}
-
 std::unique_ptr<RunJournal> RunJournal::Start(const std::string& stateDir) {
   const std::string runs = JoinPath(stateDir, "runs");
   if (stateDir.empty() || stateDir.front() != '/' || !MakeDirectories(runs)) return nullptr;

@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/linux/files/run_journal.h"
-#include "platform/linux/files/run_sweep.h"
+#include "platform/linux/files/item_identity.h"
+#include "platform/linux/files/sweep_report.h"
 
 namespace platform::linux_platform::run_record {
 
