@@ -27,9 +27,9 @@ EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 
 
 def load_extension():
-    spec = importlib.util.spec_from_file_location("halvernsignet_share_extension", EXTENSION)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("halvernsignet_share_extension", EXTENSION)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
