@@ -207,17 +207,21 @@ TEST_F(PosixFileManagerTest, CopiesAFileWithItsContentAndPermissions) {
 // A sparse file larger than one in-kernel copy call moves (64 MiB), with a
 // marker every 3 MiB and one in its very last bytes: a copy that stops after
 // the first call differs.
+// Dense, with no holes, so that it takes the copy loop (several 64 MiB
+// in-kernel calls, or the buffer), not the path that copies only the data
+// ranges of a sparse file. Each MiB holds its own letter and offset.
 fs::path MakeLargeFile(const fs::path& path) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
   EXPECT_TRUE(fd.valid());
   constexpr off_t kSize = (off_t{70} << 20) + 123;
-  EXPECT_EQ(::ftruncate(fd.get(), kSize), 0);
-  const auto mark = [&](off_t at) {
+  std::string block(std::size_t{1} << 20, '\0');
+  for (off_t at = 0; at < kSize; at += static_cast<off_t>(block.size())) {
+    std::fill(block.begin(), block.end(), static_cast<char>('a' + (at >> 20) % 26));
     const std::string marker = "block at " + std::to_string(at);
-    EXPECT_EQ(::pwrite(fd.get(), marker.data(), marker.size(), at), static_cast<ssize_t>(marker.size()));
-  };
-  for (off_t at = 0; at < kSize - 32; at += off_t{3} << 20) mark(at);
-  mark(kSize - 32);
+    std::copy(marker.begin(), marker.end(), block.begin());
+    const auto size = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(block.size()), kSize - at));
+    EXPECT_EQ(::pwrite(fd.get(), block.data(), size, at), static_cast<ssize_t>(size));
+  }
   return path;
 }
 
